@@ -1,0 +1,241 @@
+/*
+ * kaldro.h - the one public header of libkaldro.
+ *
+ * A flat C interface: every exported function is named kaldro_<family>_<operation>,
+ * checks its arguments in a fixed order (null pointers, then values and formats, then
+ * capacities), works in buffers the caller supplies, and returns a kaldro_status with
+ * its results in out-parameters. Nothing is started on load; there is no init call.
+ * The header compiles as C99 and as C++.
+ */
+#ifndef KALDRO_H
+#define KALDRO_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* Marks an exported function; everything else in the library is hidden. */
+#if defined(__GNUC__)
+#define KALDRO_API __attribute__((visibility("default")))
+#else
+#define KALDRO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*======================================================================================
+ * Library frame: status codes, version and SIMD tier queries
+ *====================================================================================*/
+
+/*! kaldro_status: the signed 32-bit result of every fallible operation.
+ *  The first failing check decides it; nothing but these values is ever returned. */
+typedef int32_t kaldro_status;
+
+#define KALDRO_OK 0           /*!< success; out-parameters hold the result */
+#define KALDRO_ERR_NULL 1     /*!< a required pointer is null (always checked first) */
+#define KALDRO_ERR_INVALID 2  /*!< a value outside its domain, or malformed input */
+#define KALDRO_ERR_IO 3       /*!< a file, directory, stream or socket operation failed */
+#define KALDRO_ERR_CAPACITY 4 /*!< a buffer, table or workspace too small, or a 64-bit overflow */
+#define KALDRO_ERR_RESOURCE 6 /*!< heap memory or a thread was refused by the system */
+
+/*! kaldro_version() :
+ *  @return the static NUL-terminated version text "0.8.2"; the same pointer every call.
+ *  The caller never frees or modifies it. */
+KALDRO_API const char *kaldro_version(void);
+
+/*! kaldro_abi_version() :
+ *  @return 3, the revision number of the calling interface. */
+KALDRO_API int kaldro_abi_version(void);
+
+/*! kaldro_simd_has_sse2(), _avx(), _avx2(), _shani() :
+ *  Capability queries, not statuses: 1 when the processor (and, for AVX and AVX2, the
+ *  operating system's saved register state) supports the extension, else 0. Detected
+ *  once and cached; always 0 on processors other than x86-64. */
+KALDRO_API int kaldro_simd_has_sse2(void);
+KALDRO_API int kaldro_simd_has_avx(void);
+KALDRO_API int kaldro_simd_has_avx2(void);
+KALDRO_API int kaldro_simd_has_shani(void);
+
+/*! kaldro_simd_tier() :
+ *  Chooses an instruction-set tier (0 is the portable path). Reads the environment
+ *  variable `env_name` afresh on every call: unset gives `default_tier`; set, its text
+ *  is converted as atoi does (so an empty or non-numeric value gives 0). A negative
+ *  result becomes 0, and the result never exceeds `max_tier`.
+ *  @env_name must not be null. A chosen tier never changes any result. */
+KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_tier);
+
+/*--- end of library frame ---*/
+
+
+/*======================================================================================
+ * Runtime configuration
+ *====================================================================================*/
+
+/*--- end of runtime configuration ---*/
+
+
+/*======================================================================================
+ * JSON: document model, parser, builder and canonical writer
+ *====================================================================================*/
+
+/*--- end of JSON ---*/
+
+
+/*======================================================================================
+ * TOML parser
+ *====================================================================================*/
+
+/*--- end of TOML ---*/
+
+
+/*======================================================================================
+ * NDJSON lines, templates, catalog lookup and TLV packing
+ *====================================================================================*/
+
+/*--- end of NDJSON, templates and TLV ---*/
+
+
+/*======================================================================================
+ * SHA-256
+ *====================================================================================*/
+
+/*--- end of SHA-256 ---*/
+
+
+/*======================================================================================
+ * Byte search, dispatch matching and the Hamming code
+ *====================================================================================*/
+
+/*--- end of byte search and Hamming code ---*/
+
+
+/*======================================================================================
+ * Genome store: save, catalog, load, windows and edits
+ *====================================================================================*/
+
+/*--- end of genome store ---*/
+
+
+/*======================================================================================
+ * Chromosome bundles: export, import, explode and pack
+ *====================================================================================*/
+
+/*--- end of chromosome bundles ---*/
+
+
+/*======================================================================================
+ * Platform: files, read streams, directories and threads
+ *====================================================================================*/
+
+/*--- end of platform files and threads ---*/
+
+
+/*======================================================================================
+ * Platform: local stream sockets and the message bus
+ *====================================================================================*/
+
+/*--- end of sockets and message bus ---*/
+
+
+/*======================================================================================
+ * Linear algebra and spectral graphs
+ *====================================================================================*/
+
+/*--- end of linear algebra ---*/
+
+
+/*======================================================================================
+ * Elementary and orbital functions, autocorrelation and exact DFT
+ *====================================================================================*/
+
+/*--- end of elementary functions ---*/
+
+
+/*======================================================================================
+ * Integer arithmetic
+ *
+ * Exact arithmetic on unsigned 64-bit integers. Modular products are built by doubling
+ * and adding (64 iterations each), so no product ever exceeds 64 bits; out-parameters
+ * are written only on success unless a function says otherwise.
+ *====================================================================================*/
+
+/*! kaldro_gcd() : writes gcd(a, b) to *out; gcd(a, 0) = a, gcd(0, 0) = 0.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_gcd(uint64_t a, uint64_t b, uint64_t *out);
+
+/*! kaldro_lcm() : writes lcm(a, b) to *out; 0 when a or b is 0.
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_ERR_CAPACITY (nothing written) when the
+ *  result does not fit 64 bits. */
+KALDRO_API kaldro_status kaldro_lcm(uint64_t a, uint64_t b, uint64_t *out);
+
+/*! kaldro_mod_add() : writes (a + b) mod m without overflow.
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_ERR_INVALID if m = 0. */
+KALDRO_API kaldro_status kaldro_mod_add(uint64_t a, uint64_t b, uint64_t m, uint64_t *out);
+
+/*! kaldro_mod_mul() : writes (a * b) mod m, by 64 doubling steps.
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_ERR_INVALID if m = 0. */
+KALDRO_API kaldro_status kaldro_mod_mul(uint64_t a, uint64_t b, uint64_t m, uint64_t *out);
+
+/*! kaldro_mod_pow() : writes base^exponent mod m (0 when m = 1; base^0 = 1 otherwise).
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_ERR_INVALID if m = 0. */
+KALDRO_API kaldro_status kaldro_mod_pow(uint64_t base, uint64_t exponent, uint64_t m,
+                                        uint64_t *out);
+
+/*! kaldro_mod_inv() : writes the x in [0, m) with a * x = 1 (mod m).
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_ERR_INVALID if m < 2, a mod m = 0 or a
+ *  has no inverse; KALDRO_ERR_CAPACITY if m >= 2^63. */
+KALDRO_API kaldro_status kaldro_mod_inv(uint64_t a, uint64_t m, uint64_t *out);
+
+/*! kaldro_three_cycle() : writes the successor of x mod 3 on the cycle 0 -> 1 -> 2 -> 0.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_three_cycle(uint64_t x, uint64_t *out);
+
+/*! kaldro_is_prime() : writes 1 to *out if n is prime, else 0 (deterministic trial
+ *  division). *out is cleared to 0 before the work.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_is_prime(uint64_t n, uint8_t *out);
+
+/*! kaldro_factor() : factors n into primes (ascending, each once) with exponents, in the
+ *  parallel arrays primes[] and exponents[] of `capacity` entries; *count receives the
+ *  number of entries (cleared to 0 first). n < 2 gives count 0.
+ *  @return KALDRO_ERR_NULL if primes, exponents or count is null; KALDRO_ERR_CAPACITY
+ *  when a factor does not fit (the entries so far are kept and counted). */
+KALDRO_API kaldro_status kaldro_factor(uint64_t n, uint64_t *primes, uint8_t *exponents,
+                                       uint32_t capacity, uint32_t *count);
+
+/*! kaldro_cyclic_period() : writes the smallest k in [1, limit] with a^k = 1 (mod m),
+ *  searched linearly.
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_ERR_INVALID if m < 2, limit = 0 or
+ *  a mod m = 0; KALDRO_ERR_CAPACITY (nothing written) if no such k exists up to limit. */
+KALDRO_API kaldro_status kaldro_cyclic_period(uint64_t a, uint64_t m, uint64_t limit,
+                                              uint64_t *out);
+
+/*--- end of integer arithmetic ---*/
+
+
+/*======================================================================================
+ * Rationals, continued fractions and ordering patterns
+ *====================================================================================*/
+
+/*--- end of rationals and ordering patterns ---*/
+
+
+/*======================================================================================
+ * Hypervectors and the octonion loop algebra
+ *====================================================================================*/
+
+/*--- end of hypervectors and loop algebra ---*/
+
+
+/*======================================================================================
+ * Cascade dynamics: slot operations, Kuramoto steps and sector dispatch
+ *====================================================================================*/
+
+/*--- end of cascade dynamics ---*/
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KALDRO_H */
