@@ -92,6 +92,7 @@ TEST(Threads, NullChecksStartNothing) {
 #endif
 #endif
 
+#ifndef KALDRO_UNDER_SANITIZER
 std::atomic<bool> g_release{false};
 std::atomic<int> g_waiting{0};
 void wait_for_release(void *) {
@@ -105,6 +106,7 @@ uint64_t address_space_bytes() {
   statm >> pages;
   return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST(Threads, RefusedThreadIsResourceAndNeverRuns) {
 #ifdef KALDRO_UNDER_SANITIZER
