@@ -76,17 +76,23 @@ uint64_t xor_popcount_avx2(const uint8_t *a, const uint8_t *b, uint64_t n) {
 namespace {
 
 // Majority over one tile of 64 bytes (two registers) at `offset` of every vector; see
-// the portable form for the counting scheme.
+// the portable form for the counting scheme. With the plane count known at compile time
+// the counters stay in registers.
+template <unsigned kPlanes>
 inline void majority_tile(const uint8_t *const *vectors, uint32_t count, uint64_t threshold,
                           unsigned planes, uint64_t offset, uint8_t *out) {
-  __m256i lo[32], hi[32];
+  constexpr unsigned kMax = kPlanes == 0 ? 32 : kPlanes;
+  if constexpr (kPlanes != 0) planes = kPlanes;
+  __m256i lo[kMax], hi[kMax];
   for (unsigned p = 0; p < planes; ++p) lo[p] = hi[p] = _mm256_setzero_si256();
   unsigned reach = 1;
   for (uint32_t v = 0; v < count; ++v) {
     if (reach < planes && ((uint64_t(v) + 1) >> reach) != 0) ++reach;
     __m256i carry_lo = load(vectors[v] + offset);
     __m256i carry_hi = load(vectors[v] + offset + 32);
-    for (unsigned p = 0; p < reach; ++p) {
+#pragma GCC unroll 8
+    for (unsigned p = 0; p < planes; ++p) {
+      if (kPlanes == 0 && p >= reach) break;
       const __m256i t_lo = _mm256_and_si256(lo[p], carry_lo);
       const __m256i t_hi = _mm256_and_si256(hi[p], carry_hi);
       lo[p] = _mm256_xor_si256(lo[p], carry_lo);
@@ -112,13 +118,30 @@ inline void majority_tile(const uint8_t *const *vectors, uint32_t count, uint64_
   _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 32), _mm256_or_si256(gt_hi, eq_hi));
 }
 
+template <unsigned kPlanes>
+uint64_t majority_tiles(const uint8_t *const *vectors, uint32_t count, uint64_t threshold,
+                        unsigned planes, uint64_t n, uint8_t *out) {
+  uint64_t k = 0;
+  for (; k + 64 <= n; k += 64)
+    majority_tile<kPlanes>(vectors, count, threshold, planes, k, out + k);
+  return k;
+}
+
 }  // namespace
 
 void majority_avx2(const uint8_t *const *vectors, uint32_t count, uint64_t threshold,
                    uint64_t n, uint8_t *out) {
   const unsigned planes = counter_planes(count);
-  uint64_t k = 0;
-  for (; k + 64 <= n; k += 64) majority_tile(vectors, count, threshold, planes, k, out + k);
+  uint64_t k;
+  switch (planes) {
+    case 1: k = majority_tiles<1>(vectors, count, threshold, planes, n, out); break;
+    case 2: k = majority_tiles<2>(vectors, count, threshold, planes, n, out); break;
+    case 3: k = majority_tiles<3>(vectors, count, threshold, planes, n, out); break;
+    case 4: k = majority_tiles<4>(vectors, count, threshold, planes, n, out); break;
+    case 5: k = majority_tiles<5>(vectors, count, threshold, planes, n, out); break;
+    case 6: k = majority_tiles<6>(vectors, count, threshold, planes, n, out); break;
+    default: k = majority_tiles<0>(vectors, count, threshold, planes, n, out); break;
+  }
   if (k < n) majority_portable(vectors, count, threshold, k, n, out);
 }
 

@@ -118,6 +118,8 @@ inline void product128(const double *a, const double *b, double *out) {
 
 }  // namespace
 
+void product_256(const double *a, const double *b, double *out) { product256(a, b, out); }
+
 void bind_batch_128(const double *a, const double *b, uint64_t count, double *out) {
   for (uint64_t k = 0; k < count; ++k) product128(a + 8 * k, b + 8 * k, out + 8 * k);
 }

@@ -11,6 +11,14 @@ void bind_batch_portable(const double *a, const double *b, uint64_t count, doubl
   for (uint64_t k = 0; k < count; ++k) product(a + 8 * k, b + 8 * k, out + 8 * k);
 }
 
+bool vector_paths_available() {
+#if defined(__x86_64__)
+  return cpu_has(Cpu::avx2) && cpu_has(Cpu::fma);
+#else
+  return false;
+#endif
+}
+
 int bind_hd_tier() {
   const int wanted = kaldro_simd_tier("KALDRO_LOOP_HD_FORCE_TIER",
                                       kaldro_simd_has_avx()    ? 2
@@ -19,8 +27,7 @@ int bind_hd_tier() {
                                       2);
   // Both vector paths are compiled for AVX2 with FMA: the fused steps must stay fused
   // for every tier to give the same bits, and plain SSE2 has no fused multiply-add.
-  const bool runnable = cpu_has(Cpu::avx2) && cpu_has(Cpu::fma);
-  return runnable ? wanted : 0;
+  return vector_paths_available() ? wanted : 0;
 }
 
 namespace {
@@ -89,7 +96,7 @@ inline bool dim_ok(uint64_t dim) { return dim == 8; }
 }  // namespace
 }  // namespace kaldro::loop
 
-using kaldro::loop::product;
+using kaldro::loop::multiply;
 
 extern "C" {
 
@@ -108,7 +115,7 @@ KALDRO_API kaldro_status kaldro_loop_bind_f64(const double *a, const double *b, 
                                               double *out) {
   if (a == nullptr || b == nullptr || out == nullptr) return KALDRO_ERR_NULL;
   if (!kaldro::loop::dim_ok(dim)) return KALDRO_ERR_INVALID;
-  product(a, b, out);
+  multiply(a, b, out);
   return KALDRO_OK;
 }
 
@@ -129,7 +136,7 @@ KALDRO_API kaldro_status kaldro_cross7_f64(const double *a, const double *b, uin
                                            double *out) {
   if (a == nullptr || b == nullptr || out == nullptr) return KALDRO_ERR_NULL;
   if (!kaldro::loop::dim_ok(dim)) return KALDRO_ERR_INVALID;
-  product(a, b, out);
+  multiply(a, b, out);
   out[0] = 0.0;
   return KALDRO_OK;
 }
@@ -140,7 +147,7 @@ KALDRO_API kaldro_status kaldro_g2_three_form_f64(const double *a, const double 
   if (a == nullptr || b == nullptr || c == nullptr || out == nullptr) return KALDRO_ERR_NULL;
   if (!kaldro::loop::dim_ok(dim)) return KALDRO_ERR_INVALID;
   double p[8];
-  product(b, c, p);
+  multiply(b, c, p);
   // One fused chain from 0; the real part of a meets 0, so only a non-finite a_0 shows.
   double sum = kaldro::fused(a[0], 0.0, 0.0);
   for (unsigned k = 1; k < 8; ++k) sum = kaldro::fused(a[k], p[k], sum);
@@ -154,10 +161,10 @@ KALDRO_API kaldro_status kaldro_loop_associator_f64(const double *a, const doubl
   if (a == nullptr || b == nullptr || c == nullptr || out == nullptr) return KALDRO_ERR_NULL;
   if (!kaldro::loop::dim_ok(dim)) return KALDRO_ERR_INVALID;
   double ab[8], bc[8], left[8], right[8];
-  product(a, b, ab);
-  product(b, c, bc);
-  product(ab, c, left);
-  product(a, bc, right);
+  multiply(a, b, ab);
+  multiply(b, c, bc);
+  multiply(ab, c, left);
+  multiply(a, bc, right);
   for (unsigned k = 0; k < 8; ++k) out[k] = left[k] - right[k];
   return KALDRO_OK;
 }
@@ -172,9 +179,9 @@ void operator_matrix(const double *a, bool left, double *matrix) {
     double e[8] = {};
     e[c] = 1.0;
     if (left) {
-      product(x, e, column);
+      multiply(x, e, column);
     } else {
-      product(e, x, column);
+      multiply(e, x, column);
     }
     for (unsigned r = 0; r < 8; ++r) matrix[8 * r + c] = column[r];
   }
@@ -243,7 +250,7 @@ KALDRO_API kaldro_status kaldro_loop_unbind_hd_f64(const double *key, const doub
   for (uint64_t k = 0; k < count; ++k) {
     double key_conj[8];
     kaldro::loop::conjugate(key + 8 * k, key_conj);
-    product(key_conj, bound + 8 * k, out + 8 * k);
+    multiply(key_conj, bound + 8 * k, out + 8 * k);
   }
   return KALDRO_OK;
 }
@@ -255,7 +262,7 @@ KALDRO_API kaldro_status kaldro_loop_runbind_hd_f64(const double *key, const dou
   for (uint64_t k = 0; k < count; ++k) {
     double key_conj[8];
     kaldro::loop::conjugate(key + 8 * k, key_conj);
-    product(bound + 8 * k, key_conj, out + 8 * k);
+    multiply(bound + 8 * k, key_conj, out + 8 * k);
   }
   return KALDRO_OK;
 }

@@ -68,6 +68,23 @@ void bind_batch_128(const double *a, const double *b, uint64_t count, double *ou
 void bind_batch_256(const double *a, const double *b, uint64_t count, double *out);
 #endif
 
+#if defined(__x86_64__)
+// One product by the four-lane path (AVX2 and FMA), the same bits as product().
+void product_256(const double *a, const double *b, double *out);
+#endif
+
+// True when the vector paths can run here. Without a fused multiply-add instruction the
+// portable product calls the maths library's fma for each of its 64 steps.
+bool vector_paths_available();
+
+// out = a b by the fastest path available; the same bits whichever runs.
+inline void multiply(const double *a, const double *b, double *out) {
+#if defined(__x86_64__)
+  if (vector_paths_available()) return product_256(a, b, out);
+#endif
+  product(a, b, out);
+}
+
 // The tier kaldro_loop_bind_hd_f64 asks for (from the environment or the processor),
 // clamped to what this processor can run.
 int bind_hd_tier();
