@@ -36,8 +36,18 @@ constexpr int basis_sign(uint32_t n, uint32_t i, uint32_t j) {
   return sign;
 }
 
-// negated(m, k): the term a_m b_(m XOR k) enters component k with a minus sign.
-constexpr bool negated(unsigned m, unsigned k) { return basis_sign(8, m, m ^ k) < 0; }
+// kNegated.at[m][k]: the term a_m b_(m XOR k) enters component k with a minus sign.
+struct NegatedTable {
+  bool at[8][8];
+};
+constexpr NegatedTable make_negated_table() {
+  NegatedTable t{};
+  for (unsigned m = 0; m < 8; ++m)
+    for (unsigned k = 0; k < 8; ++k) t.at[m][k] = basis_sign(8, m, m ^ k) < 0;
+  return t;
+}
+inline constexpr NegatedTable kNegated = make_negated_table();
+constexpr bool negated(unsigned m, unsigned k) { return kNegated.at[m][k]; }
 
 inline double signed_term(bool minus, double y) { return minus ? -y : y; }
 
