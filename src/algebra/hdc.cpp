@@ -81,17 +81,9 @@ void majority_portable(const uint8_t *const *vectors, uint32_t count, uint64_t t
 
 namespace {
 
-bool use_avx2() {
-#if defined(__x86_64__)
-  return cpu_has(Cpu::avx2);
-#else
-  return false;
-#endif
-}
-
 uint64_t xor_popcount(const uint8_t *a, const uint8_t *b, uint64_t n) {
 #if defined(__x86_64__)
-  if (use_avx2()) return xor_popcount_avx2(a, b, n);
+  if (cpu_has(Cpu::avx2)) return xor_popcount_avx2(a, b, n);
 #endif
   return xor_popcount_portable(a, b, n);
 }
@@ -99,7 +91,7 @@ uint64_t xor_popcount(const uint8_t *a, const uint8_t *b, uint64_t n) {
 void majority(const uint8_t *const *vectors, uint32_t count, uint64_t threshold, uint64_t n,
               uint8_t *out) {
 #if defined(__x86_64__)
-  if (use_avx2()) return majority_avx2(vectors, count, threshold, n, out);
+  if (cpu_has(Cpu::avx2)) return majority_avx2(vectors, count, threshold, n, out);
 #endif
   majority_portable(vectors, count, threshold, 0, n, out);
 }

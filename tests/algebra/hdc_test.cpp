@@ -225,7 +225,7 @@ TEST(Hdc, KernelPathsAgree) {
     }
 #endif
   }
-  for (uint32_t count : {1u, 2u, 3u, 4u, 15u, 16u, 255u, 256u, 257u, 1001u}) {
+  for (uint32_t count : {1u, 2u, 3u, 4u, 15u, 16u, 33u, 127u, 255u, 256u, 257u, 1001u}) {
     for (size_t len : {1, 9, 64, 100, 191}) {
       std::vector<Bytes> vs;
       for (uint32_t v = 0; v < count; ++v) vs.push_back(random_bytes(rng, len));
