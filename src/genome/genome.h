@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/internal.h"
 #include "platform/path.h"
 
 namespace kaldro::genome {
@@ -47,7 +48,7 @@ inline constexpr uint64_t kTextPerChromosome = 856;
 inline constexpr uint64_t kTextFixed = 4096;
 
 // Every workspace area starts at a 16-byte boundary counted from the workspace's start.
-constexpr uint64_t align16(uint64_t x) { return x > UINT64_MAX - 15 ? UINT64_MAX & ~uint64_t(15) : (x + 15) & ~uint64_t(15); }
+constexpr uint64_t align16(uint64_t x) { return align_up(x, 16); }
 
 // Length of the label a cap record carries in bytes 1 to leaf_dim - 1: up to the first
 // zero byte, or all of them.
