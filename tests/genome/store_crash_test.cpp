@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <sched.h>
 #include <time.h>
 
 #include <kaldro.h>
@@ -142,7 +143,7 @@ TEST(StoreCrash, KilledSavesAndEditsLeaveWholeFiles) {
       std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count() / 8;
 
   std::mt19937_64 rng(0x6b616c64726fULL);
-  std::uniform_real_distribution<double> delay(0.0, 4.0 * per_op_us + 200.0);
+  std::uniform_real_distribution<double> delay(0.0, 3.0 * per_op_us);
   Files disk = files_of(d);
   uint64_t g0 = 9;
   int kills = 0, mid_op = 0, window = 0, old_state = 0, new_state = 0;
@@ -153,6 +154,8 @@ TEST(StoreCrash, KilledSavesAndEditsLeaveWholeFiles) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) child(d.c_str(), h, g0, one, sh);
+    // The random moment is counted from the child's first operation, not from the fork.
+    while (sh->started.load() == kNone) sched_yield();
     const long ns = long(delay(rng) * 1000.0);
     const timespec ts{ns / 1000000000L, ns % 1000000000L};
     nanosleep(&ts, nullptr);
