@@ -100,12 +100,108 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
  * SHA-256
  *====================================================================================*/
 
+/* SHA-256 digests, bit-identical to FIPS 180-4 whatever instruction-set path runs. A raw
+ * digest is 32 bytes (the eight state words, big-endian); a hex digest is 64 lowercase
+ * characters from "0123456789abcdef" and a terminating zero byte (65 bytes). None of the
+ * three allocates; messages are read block by block from the caller's memory. */
+
+/*! kaldro_sha256_hex() :
+ *  Writes the hex digest of data[0..data_len) to out_hex[0..64], byte 64 the zero byte.
+ *  data may be null when data_len is 0 (the empty message). Reads no tier variable.
+ *  @return KALDRO_ERR_NULL if out_hex is null, or data is null with data_len > 0. */
+KALDRO_API kaldro_status kaldro_sha256_hex(const void *data, size_t data_len, char *out_hex);
+
+/*! kaldro_sha256_batch() :
+ *  Digests n independent messages: message i is datas[i][0..lens[i]), its raw digest
+ *  goes to digests[32*i .. 32*i+31]. With n = 0 returns KALDRO_OK at once, touching
+ *  nothing (null arrays accepted). Every entry is checked before any digest is written.
+ *  The path (0 portable, 1 four SSE2 lanes, 2 eight AVX2 lanes) is chosen once per call:
+ *  the best the processor has, or KALDRO_SHA256_FORCE_TIER when set, clamped to 0..2
+ *  and never above what the processor runs. The path never changes a digest.
+ *  @return KALDRO_ERR_NULL if datas, lens or digests is null, or an entry's data is null
+ *  with a length above 0 (no digest written). */
+KALDRO_API kaldro_status kaldro_sha256_batch(const uint8_t *const *datas, const size_t *lens,
+                                             size_t n, uint8_t *digests);
+
+/*! kaldro_sha256_shani() :
+ *  Writes the raw digest of data[0..data_len) to digest[0..31]. Runs the SHA-extension
+ *  path when the processor has it (tier 1), else the portable one (tier 0);
+ *  KALDRO_SHANI_FORCE_TIER, when set, overrides the choice, clamped to 0..1 and never
+ *  above what the processor runs. data may be null when data_len is 0.
+ *  @return KALDRO_ERR_NULL if digest is null, or data is null with data_len > 0. */
+KALDRO_API kaldro_status kaldro_sha256_shani(const void *data, size_t data_len,
+                                             uint8_t *digest);
+
 /*--- end of SHA-256 ---*/
 
 
 /*======================================================================================
  * Byte search, dispatch matching and the Hamming code
  *====================================================================================*/
+
+/* Byte strings are compared exactly; lengths are explicit and a pointer may be null only
+ * when its length is 0. */
+
+/*! kaldro_byte_search() :
+ *  Writes to *index the first position at which needle occurs in hay, or -1. An empty
+ *  needle gives 0; a needle longer than the haystack gives -1.
+ *  @return KALDRO_ERR_NULL if index is null, needle is null with needle_len > 0, or hay
+ *  is null with hay_len > 0; KALDRO_ERR_CAPACITY (index unwritten) when the position
+ *  found exceeds INT32_MAX. */
+KALDRO_API kaldro_status kaldro_byte_search(const uint8_t *hay, uint32_t hay_len,
+                                            const uint8_t *needle, uint32_t needle_len,
+                                            int32_t *index);
+
+/*! kaldro_byte_search_backward() :
+ *  Writes to *index the last position at which needle occurs in hay, or -1. An empty
+ *  needle gives hay_len (the end position); a needle longer than the haystack gives -1.
+ *  @return as kaldro_byte_search(). */
+KALDRO_API kaldro_status kaldro_byte_search_backward(const uint8_t *hay, uint32_t hay_len,
+                                                     const uint8_t *needle,
+                                                     uint32_t needle_len, int32_t *index);
+
+/*! kaldro_dispatch_match() :
+ *  Scans the pattern table in order (pattern i is lengths[i] bytes of blob at offsets[i])
+ *  and reports the first pattern that occurs anywhere in hay: *found = 1 and *id =
+ *  ids[i]. The first pattern in table order wins; an empty pattern always matches. When
+ *  none matches, *found and *id are 0. Both are set to 0 once they are known non-null.
+ *  @return KALDRO_ERR_NULL if found or id is null; with count 0, only if hay is null with
+ *  hay_len > 0; then if offsets, lengths or ids is null, if hay is null with hay_len > 0,
+ *  or if blob is null when a non-empty pattern is reached. */
+KALDRO_API kaldro_status kaldro_dispatch_match(const uint8_t *hay, uint32_t hay_len,
+                                               const uint8_t *blob, const uint32_t *offsets,
+                                               const uint32_t *lengths, const int32_t *ids,
+                                               uint32_t count, uint8_t *found, int32_t *id);
+
+/* Hamming codes of length n = 2^r - 1 with r parity bits (r from 2 to 16) and k = n - r
+ * data bits, one bit per byte (each byte 0 or 1). Positions count from 1 (byte index
+ * position - 1); parity bit j sits at position 2^j, the data bits fill the other
+ * positions in order. Parity is even. */
+
+/*! kaldro_hamming_encode() :
+ *  Writes the n-byte codeword of the k data bits to codeword.
+ *  @return KALDRO_ERR_NULL if data or codeword is null; KALDRO_ERR_INVALID if r is
+ *  outside 2..16, k is not 2^r - r - 1, or a data byte is above 1 (nothing written). */
+KALDRO_API kaldro_status kaldro_hamming_encode(const uint8_t *data, uint64_t k, uint32_t r,
+                                               uint8_t *codeword);
+
+/*! kaldro_hamming_syndrome() :
+ *  Writes the syndrome of a received codeword: 0 when consistent, otherwise the position
+ *  of the single flipped bit.
+ *  @return KALDRO_ERR_NULL if codeword or syndrome is null; KALDRO_ERR_INVALID if n is
+ *  not 2^r - 1 with r in 2..16, or a codeword byte is above 1 (nothing written). */
+KALDRO_API kaldro_status kaldro_hamming_syndrome(const uint8_t *codeword, uint64_t n,
+                                                 int32_t *syndrome);
+
+/*! kaldro_hamming_decode_correct() :
+ *  Writes the k data bits of the codeword to data, with the bit the syndrome names
+ *  inverted, and the syndrome to *syndrome. The codeword is not modified; a syndrome
+ *  naming a parity position changes no data bit. Two or more flipped bits are not
+ *  detected (they give a wrong correction).
+ *  @return as kaldro_hamming_syndrome(), with data also required; nothing is written on
+ *  failure. */
+KALDRO_API kaldro_status kaldro_hamming_decode_correct(const uint8_t *codeword, uint64_t n,
+                                                       uint8_t *data, int32_t *syndrome);
 
 /*--- end of byte search and Hamming code ---*/
 

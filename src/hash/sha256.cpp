@@ -1,0 +1,295 @@
+// SHA-256: the portable compression function, message padding, the multi-buffer lane
+// scheduler, and the three exported entry points with their tier selection.
+#include "hash/sha256.h"
+
+#include <cstring>
+
+#include "frame/internal.h"
+
+namespace kaldro {
+
+const uint32_t kSha256Init[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+const uint32_t kSha256K[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
+    0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
+    0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
+    0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
+    0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
+    0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
+    0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
+    0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
+    0xc67178f2};
+
+namespace {
+
+inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+inline uint32_t load_be32(const uint8_t *p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+inline void store_be32(uint8_t *p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+inline void store_be64(uint8_t *p, uint64_t v) {
+  store_be32(p, uint32_t(v >> 32));
+  store_be32(p + 4, uint32_t(v));
+}
+
+// Schedule word t (t >= 16) in a 16-word ring.
+#define SHA_SCHEDULE(w, t)                                                                 \
+  (w[(t) & 15] += (rotr(w[((t) - 2) & 15], 17) ^ rotr(w[((t) - 2) & 15], 19) ^            \
+                   (w[((t) - 2) & 15] >> 10)) +                                            \
+                  w[((t) - 7) & 15] +                                                      \
+                  (rotr(w[((t) - 15) & 15], 7) ^ rotr(w[((t) - 15) & 15], 18) ^            \
+                   (w[((t) - 15) & 15] >> 3)))
+
+// One round; the caller rotates the roles of the eight working variables.
+#define SHA_ROUND(a, b, c, d, e, f, g, h, wt, t)                                           \
+  do {                                                                                     \
+    const uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) +                    \
+                        (g ^ (e & (f ^ g))) + kSha256K[t] + (wt);                          \
+    const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b))); \
+    d += t1;                                                                               \
+    h = t1 + t2;                                                                           \
+  } while (0)
+
+#define SHA_EIGHT(t, W)                                 \
+  SHA_ROUND(a, b, c, d, e, f, g, h, W(t + 0), t + 0);   \
+  SHA_ROUND(h, a, b, c, d, e, f, g, W(t + 1), t + 1);   \
+  SHA_ROUND(g, h, a, b, c, d, e, f, W(t + 2), t + 2);   \
+  SHA_ROUND(f, g, h, a, b, c, d, e, W(t + 3), t + 3);   \
+  SHA_ROUND(e, f, g, h, a, b, c, d, W(t + 4), t + 4);   \
+  SHA_ROUND(d, e, f, g, h, a, b, c, W(t + 5), t + 5);   \
+  SHA_ROUND(c, d, e, f, g, h, a, b, W(t + 6), t + 6);   \
+  SHA_ROUND(b, c, d, e, f, g, h, a, W(t + 7), t + 7)
+
+#define SHA_W_LOAD(t) w[t]
+#define SHA_W_NEXT(t) SHA_SCHEDULE(w, t)
+
+// Splits a message into its whole blocks and a padded tail: writes the tail block(s) to
+// `tail` and returns their number (1 when at most 55 bytes remain, else 2).
+size_t pad_tail(const uint8_t *data, size_t len, uint8_t tail[128]) {
+  const size_t rem = len % 64;
+  const size_t tail_blocks = rem <= 55 ? 1 : 2;
+  std::memset(tail, 0, 128);
+  if (rem != 0) std::memcpy(tail, data + (len - rem), rem);
+  tail[rem] = 0x80;
+  store_be64(tail + 64 * tail_blocks - 8, uint64_t(len) * 8);
+  return tail_blocks;
+}
+
+void emit(const uint32_t state[8], uint8_t digest[32]) {
+  for (int i = 0; i < 8; ++i) store_be32(digest + 4 * i, state[i]);
+}
+
+void digest_with(Sha256Compress compress, const uint8_t *data, size_t len,
+                 uint8_t digest[32]) {
+  uint32_t state[8];
+  std::memcpy(state, kSha256Init, sizeof state);
+  if (len >= 64) compress(state, data, len / 64);
+  uint8_t tail[128];
+  compress(state, tail, pad_tail(data, len, tail));
+  emit(state, digest);
+}
+
+bool overlaps(const uint8_t *a, size_t a_len, const uint8_t *b, size_t b_len) {
+  const uintptr_t pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
+  return a_len != 0 && b_len != 0 && pa < pb + b_len && pb < pa + a_len;
+}
+
+// One message in a multi-buffer lane: its whole blocks come from the caller's memory,
+// then its padded tail.
+struct Lane {
+  const uint8_t *data;
+  size_t whole;   // whole blocks in the message
+  size_t total;   // whole plus tail blocks
+  size_t done;    // blocks compressed so far
+  size_t index;   // message index, for its digest
+  bool active;
+  uint8_t tail[128];
+
+  const uint8_t *block(size_t b) const { return b < whole ? data + 64 * b : tail + 64 * (b - whole); }
+};
+
+alignas(64) const uint8_t kIdleBlock[64] = {};
+
+constexpr int kMaxLanes = 8;
+
+}  // namespace
+
+void sha256_compress_portable(uint32_t state[8], const uint8_t *blocks, size_t nblocks) {
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+  for (size_t blk = 0; blk < nblocks; ++blk, blocks += 64) {
+    uint32_t w[16];
+    for (int i = 0; i < 16; ++i) w[i] = load_be32(blocks + 4 * i);
+    SHA_EIGHT(0, SHA_W_LOAD);
+    SHA_EIGHT(8, SHA_W_LOAD);
+    SHA_EIGHT(16, SHA_W_NEXT);
+    SHA_EIGHT(24, SHA_W_NEXT);
+    SHA_EIGHT(32, SHA_W_NEXT);
+    SHA_EIGHT(40, SHA_W_NEXT);
+    SHA_EIGHT(48, SHA_W_NEXT);
+    SHA_EIGHT(56, SHA_W_NEXT);
+    a = state[0] += a;
+    b = state[1] += b;
+    c = state[2] += c;
+    d = state[3] += d;
+    e = state[4] += e;
+    f = state[5] += f;
+    g = state[6] += g;
+    h = state[7] += h;
+  }
+}
+
+Sha256Compress sha256_fastest_compress() {
+#if defined(__x86_64__)
+  if (cpu_has(Cpu::shani)) return sha256_compress_shani;
+#endif
+  return sha256_compress_portable;
+}
+
+void sha256_digest(const void *data, size_t len, uint8_t digest[32]) {
+  digest_with(sha256_fastest_compress(), static_cast<const uint8_t *>(data), len, digest);
+}
+
+void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
+                      uint8_t *digests, int lanes, Sha256LaneKernel kernel,
+                      Sha256Compress compress) {
+  // Lanes finish out of index order. When a message lies in the digest array, writing
+  // a later digest early could change an earlier message's bytes, so such batches run
+  // one message after another.
+  bool sequential = lanes <= 1 || kernel == nullptr || lanes > kMaxLanes;
+  for (size_t i = 0; i < n && !sequential; ++i)
+    sequential = overlaps(datas[i], lens[i], digests, 32 * n);
+  if (sequential) {
+    for (size_t i = 0; i < n; ++i) digest_with(compress, datas[i], lens[i], digests + 32 * i);
+    return;
+  }
+
+  Lane lane[kMaxLanes];
+  alignas(32) uint32_t state[8 * kMaxLanes];
+  const uint8_t *blocks[kMaxLanes];
+  size_t next = 0;
+  int active = 0;
+  auto start = [&](int l) {
+    Lane &ln = lane[l];
+    ln.active = next < n;
+    if (!ln.active) return;
+    ln.index = next++;
+    ln.data = datas[ln.index];
+    const size_t len = lens[ln.index];
+    ln.whole = len / 64;
+    ln.total = ln.whole + pad_tail(ln.data, len, ln.tail);
+    ln.done = 0;
+    for (int w = 0; w < 8; ++w) state[w * lanes + l] = kSha256Init[w];
+    ++active;
+  };
+  for (int l = 0; l < lanes; ++l) start(l);
+
+  // Full-width steps while at least half the lanes have work; the last few messages
+  // are finished one at a time, which costs less than idle lanes.
+  while (active * 2 >= lanes) {
+    for (int l = 0; l < lanes; ++l)
+      blocks[l] = lane[l].active ? lane[l].block(lane[l].done) : kIdleBlock;
+    kernel(state, blocks);
+    for (int l = 0; l < lanes; ++l) {
+      Lane &ln = lane[l];
+      if (!ln.active || ++ln.done < ln.total) continue;
+      uint32_t s[8];
+      for (int w = 0; w < 8; ++w) s[w] = state[w * lanes + l];
+      emit(s, digests + 32 * ln.index);
+      --active;
+      start(l);
+    }
+  }
+  for (int l = 0; l < lanes; ++l) {
+    Lane &ln = lane[l];
+    if (!ln.active) continue;
+    uint32_t s[8];
+    for (int w = 0; w < 8; ++w) s[w] = state[w * lanes + l];
+    if (ln.done < ln.whole) compress(s, ln.block(ln.done), ln.whole - ln.done);
+    const size_t from = ln.done > ln.whole ? ln.done : ln.whole;
+    compress(s, ln.block(from), ln.total - from);
+    emit(s, digests + 32 * ln.index);
+  }
+}
+
+int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2) {
+#if defined(__x86_64__)
+  if (tier >= 2 && has_avx2) return 8;
+  if (tier >= 1 && has_sse2) return 4;
+#else
+  (void)tier, (void)has_sse2, (void)has_avx2;
+#endif
+  return 0;
+}
+
+bool sha256_shani_selected(int tier, bool has_shani) {
+#if defined(__x86_64__)
+  return tier >= 1 && has_shani;
+#else
+  (void)tier, (void)has_shani;
+  return false;
+#endif
+}
+
+}  // namespace kaldro
+
+extern "C" {
+
+KALDRO_API kaldro_status kaldro_sha256_hex(const void *data, size_t data_len, char *out_hex) {
+  if (out_hex == nullptr) return KALDRO_ERR_NULL;
+  if (data == nullptr && data_len > 0) return KALDRO_ERR_NULL;
+  uint8_t digest[32];
+  kaldro::sha256_digest(data, data_len, digest);
+  kaldro::hex_encode(digest, 32, out_hex);
+  out_hex[64] = '\0';
+  return KALDRO_OK;
+}
+
+KALDRO_API kaldro_status kaldro_sha256_batch(const uint8_t *const *datas, const size_t *lens,
+                                             size_t n, uint8_t *digests) {
+  if (n == 0) return KALDRO_OK;
+  if (datas == nullptr || lens == nullptr || digests == nullptr) return KALDRO_ERR_NULL;
+  for (size_t i = 0; i < n; ++i)
+    if (datas[i] == nullptr && lens[i] > 0) return KALDRO_ERR_NULL;
+  const int detected = kaldro_simd_has_avx2() ? 2 : kaldro_simd_has_sse2() ? 1 : 0;
+  const int tier = kaldro_simd_tier("KALDRO_SHA256_FORCE_TIER", detected, 2);
+  const int lanes = kaldro::sha256_batch_lanes(tier, kaldro::cpu_has(kaldro::Cpu::sse2),
+                                               kaldro::cpu_has(kaldro::Cpu::avx2));
+  kaldro::Sha256LaneKernel kernel = nullptr;
+  kaldro::Sha256Compress compress = kaldro::sha256_compress_portable;
+#if defined(__x86_64__)
+  if (lanes == 8) kernel = kaldro::sha256_lanes8_avx2;
+  if (lanes == 4) kernel = kaldro::sha256_lanes4_sse2;
+  if (lanes != 0) compress = kaldro::sha256_fastest_compress();
+#endif
+  kaldro::sha256_batch_run(datas, lens, n, digests, lanes, kernel, compress);
+  return KALDRO_OK;
+}
+
+KALDRO_API kaldro_status kaldro_sha256_shani(const void *data, size_t data_len,
+                                             uint8_t *digest) {
+  if (digest == nullptr) return KALDRO_ERR_NULL;
+  if (data == nullptr && data_len > 0) return KALDRO_ERR_NULL;
+  const int detected = kaldro_simd_has_shani() ? 1 : 0;
+  const int tier = kaldro_simd_tier("KALDRO_SHANI_FORCE_TIER", detected, 1);
+  kaldro::Sha256Compress compress = kaldro::sha256_compress_portable;
+#if defined(__x86_64__)
+  if (kaldro::sha256_shani_selected(tier, kaldro::cpu_has(kaldro::Cpu::shani)))
+    compress = kaldro::sha256_compress_shani;
+#endif
+  kaldro::digest_with(compress, static_cast<const uint8_t *>(data), data_len, digest);
+  return KALDRO_OK;
+}
+
+}  // extern "C"
