@@ -115,9 +115,13 @@ KALDRO_API kaldro_status kaldro_sha256_hex(const void *data, size_t data_len, ch
  *  Digests n independent messages: message i is datas[i][0..lens[i]), its raw digest
  *  goes to digests[32*i .. 32*i+31]. With n = 0 returns KALDRO_OK at once, touching
  *  nothing (null arrays accepted). Every entry is checked before any digest is written.
- *  The path (0 portable, 1 four SSE2 lanes, 2 eight AVX2 lanes) is chosen once per call:
- *  the best the processor has, or KALDRO_SHA256_FORCE_TIER when set, clamped to 0..2
- *  and never above what the processor runs. The path never changes a digest.
+ *  The tier is chosen once per call: 2 with AVX2, else 1 with SSE2, else 0, or the
+ *  value of KALDRO_SHA256_FORCE_TIER when set, clamped to 0..2. Tier 0 is the portable
+ *  path; tier 1 digests four messages at a time in SSE2 registers; tier 2 eight at a
+ *  time in AVX2 registers, or two at a time with the SHA extensions on processors that
+ *  have them. A tier the processor cannot run falls back to the next one below. The
+ *  tier never changes a digest, nor the order in which digests are written as seen by
+ *  a message that lies in the digest array.
  *  @return KALDRO_ERR_NULL if datas, lens or digests is null, or an entry's data is null
  *  with a length above 0 (no digest written). */
 KALDRO_API kaldro_status kaldro_sha256_batch(const uint8_t *const *datas, const size_t *lens,

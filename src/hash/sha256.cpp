@@ -223,14 +223,26 @@ void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
   }
 }
 
-int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2) {
+int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2, bool has_shani) {
 #if defined(__x86_64__)
+  if (tier >= 2 && has_shani) return 2;
   if (tier >= 2 && has_avx2) return 8;
   if (tier >= 1 && has_sse2) return 4;
 #else
-  (void)tier, (void)has_sse2, (void)has_avx2;
+  (void)tier, (void)has_sse2, (void)has_avx2, (void)has_shani;
 #endif
   return 0;
+}
+
+Sha256LaneKernel sha256_lane_kernel(int lanes) {
+#if defined(__x86_64__)
+  if (lanes == 2) return sha256_lanes2_shani;
+  if (lanes == 4) return sha256_lanes4_sse2;
+  if (lanes == 8) return sha256_lanes8_avx2;
+#else
+  (void)lanes;
+#endif
+  return nullptr;
 }
 
 bool sha256_shani_selected(int tier, bool has_shani) {
@@ -265,15 +277,14 @@ KALDRO_API kaldro_status kaldro_sha256_batch(const uint8_t *const *datas, const 
   const int detected = kaldro_simd_has_avx2() ? 2 : kaldro_simd_has_sse2() ? 1 : 0;
   const int tier = kaldro_simd_tier("KALDRO_SHA256_FORCE_TIER", detected, 2);
   const int lanes = kaldro::sha256_batch_lanes(tier, kaldro::cpu_has(kaldro::Cpu::sse2),
-                                               kaldro::cpu_has(kaldro::Cpu::avx2));
-  kaldro::Sha256LaneKernel kernel = nullptr;
-  kaldro::Sha256Compress compress = kaldro::sha256_compress_portable;
-#if defined(__x86_64__)
-  if (lanes == 8) kernel = kaldro::sha256_lanes8_avx2;
-  if (lanes == 4) kernel = kaldro::sha256_lanes4_sse2;
-  if (lanes != 0) compress = kaldro::sha256_fastest_compress();
-#endif
-  kaldro::sha256_batch_run(datas, lens, n, digests, lanes, kernel, compress);
+                                               kaldro::cpu_has(kaldro::Cpu::avx2),
+                                               kaldro::cpu_has(kaldro::Cpu::shani));
+  // The vector paths finish their last few messages with the fastest single-message
+  // compression; tier 0 stays portable throughout.
+  const kaldro::Sha256Compress compress =
+      lanes == 0 ? kaldro::sha256_compress_portable : kaldro::sha256_fastest_compress();
+  kaldro::sha256_batch_run(datas, lens, n, digests, lanes, kaldro::sha256_lane_kernel(lanes),
+                           compress);
   return KALDRO_OK;
 }
 

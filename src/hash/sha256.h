@@ -23,6 +23,7 @@ using Sha256LaneKernel = void (*)(uint32_t *state, const uint8_t *const *blocks)
 
 #if defined(__x86_64__)
 void sha256_compress_shani(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
+void sha256_lanes2_shani(uint32_t *state, const uint8_t *const *blocks);
 void sha256_lanes4_sse2(uint32_t *state, const uint8_t *const *blocks);
 void sha256_lanes8_avx2(uint32_t *state, const uint8_t *const *blocks);
 #endif
@@ -34,16 +35,21 @@ Sha256Compress sha256_fastest_compress();
 // compression available. Reads no environment variable.
 void sha256_digest(const void *data, size_t len, uint8_t digest[32]);
 
-// Batch paths, after the entry point's checks. `lanes` is 1 for the sequential path
-// (with `compress`), 4 or 8 for the multi-buffer paths (with `kernel`). Digests are
-// written to digests + 32 i.
+// Batch paths, after the entry point's checks. `lanes` is 0 for the sequential path
+// (with `compress`), 2, 4 or 8 for the multi-buffer paths (with `kernel`, and
+// `compress` for the last few messages). Digests are written to digests + 32 i.
 void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
                       uint8_t *digests, int lanes, Sha256LaneKernel kernel,
                       Sha256Compress compress);
 
-// Which batch path a tier selects on a processor with the given features: the tier is
-// clamped to what the processor can run. Returns 0 (scalar), 4 or 8 (lanes).
-int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2);
+// Which batch path a tier selects on a processor with the given features, never one
+// the processor cannot run: 0 (one message after another, portable), 2 (two SHA-NI
+// lanes, tier 2 on processors with the SHA extensions, where they outrun the vector
+// lanes), 8 (eight AVX2 lanes, tier 2 otherwise) or 4 (four SSE2 lanes, tier 1, and
+// tier 2 without AVX2 or SHA-NI).
+int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2, bool has_shani);
+// The lane kernel for a lane count that sha256_batch_lanes returns (null for 0).
+Sha256LaneKernel sha256_lane_kernel(int lanes);
 // Whether the single-message entry point runs SHA-NI for this tier and processor.
 bool sha256_shani_selected(int tier, bool has_shani);
 

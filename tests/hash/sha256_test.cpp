@@ -248,17 +248,57 @@ TEST(Sha256, HexIsLowercaseAndTerminated) {
 TEST(Sha256, ForcedTiersAreClampedToTheProcessor) {
   using kaldro::sha256_batch_lanes;
 #if defined(__x86_64__)
-  EXPECT_EQ(sha256_batch_lanes(2, true, true), 8);
-  EXPECT_EQ(sha256_batch_lanes(1, true, true), 4);
-  EXPECT_EQ(sha256_batch_lanes(2, true, false), 4);
-  EXPECT_EQ(sha256_batch_lanes(1, false, false), 0);
+  EXPECT_EQ(sha256_batch_lanes(2, true, true, true), 2);
+  EXPECT_EQ(sha256_batch_lanes(2, true, true, false), 8);
+  EXPECT_EQ(sha256_batch_lanes(1, true, true, true), 4);
+  EXPECT_EQ(sha256_batch_lanes(2, true, false, false), 4);
+  EXPECT_EQ(sha256_batch_lanes(1, false, false, true), 0);
   EXPECT_TRUE(kaldro::sha256_shani_selected(1, true));
   EXPECT_FALSE(kaldro::sha256_shani_selected(1, false));
 #endif
-  EXPECT_EQ(sha256_batch_lanes(0, true, true), 0);
-  EXPECT_EQ(sha256_batch_lanes(2, false, false), 0);
+  EXPECT_EQ(sha256_batch_lanes(0, true, true, true), 0);
+  EXPECT_EQ(sha256_batch_lanes(2, false, false, false), 0);
   EXPECT_FALSE(kaldro::sha256_shani_selected(0, true));
 }
+
+#if defined(__x86_64__)
+bool lanes_present(int lanes) {
+  switch (lanes) {
+    case 2: return kaldro::cpu_has(kaldro::Cpu::shani);
+    case 4: return kaldro::cpu_has(kaldro::Cpu::sse2);
+    case 8: return kaldro::cpu_has(kaldro::Cpu::avx2);
+  }
+  return false;
+}
+
+// Every multi-buffer path this processor has, whichever one its tiers pick, through the
+// lane scheduler with messages of mixed lengths, finished with either compression.
+TEST(Sha256, EveryLanePathThroughTheScheduler) {
+  std::mt19937 rng(10);
+  const Bytes pool = random_bytes(9000, 11);
+  for (int lanes : {2, 4, 8}) {
+    if (!lanes_present(lanes)) continue;
+    for (size_t n : {size_t(1), size_t(3), size_t(7), size_t(8), size_t(33), size_t(150)}) {
+      std::vector<const uint8_t *> ptrs;
+      std::vector<size_t> lens;
+      for (size_t i = 0; i < n; ++i) {
+        const size_t len = (rng() % 5 == 0) ? rng() % 9000 : rng() % 200;
+        ptrs.push_back(pool.data() + rng() % (pool.size() - len + 1));
+        lens.push_back(len);
+      }
+      for (auto compress : {kaldro::sha256_compress_portable, kaldro::sha256_fastest_compress()}) {
+        Bytes out(32 * n, 0xee);
+        kaldro::sha256_batch_run(ptrs.data(), lens.data(), n, out.data(), lanes,
+                                 kaldro::sha256_lane_kernel(lanes), compress);
+        for (size_t i = 0; i < n; ++i)
+          ASSERT_EQ(Bytes(out.begin() + 32 * i, out.begin() + 32 * i + 32),
+                    openssl_sha256(ptrs[i], lens[i]))
+              << lanes << " lanes, n " << n << ", entry " << i;
+      }
+    }
+  }
+}
+#endif
 
 TEST(Sha256, InternalRawDigestMatchesOpenssl) {
   const Bytes data = random_bytes(70000, 7);
@@ -296,7 +336,8 @@ TEST(Sha256, KernelsMatchThePortableCompression) {
     kaldro::Sha256LaneKernel fn;
     bool present;
   };
-  const Kernel kernels[] = {{4, kaldro::sha256_lanes4_sse2, kaldro::cpu_has(kaldro::Cpu::sse2)},
+  const Kernel kernels[] = {{2, kaldro::sha256_lanes2_shani, kaldro::cpu_has(kaldro::Cpu::shani)},
+                            {4, kaldro::sha256_lanes4_sse2, kaldro::cpu_has(kaldro::Cpu::sse2)},
                             {8, kaldro::sha256_lanes8_avx2, kaldro::cpu_has(kaldro::Cpu::avx2)}};
   for (const auto &k : kernels) {
     if (!k.present) continue;
