@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame/internal.h"
+#include "hash/sha256_scalar.h"
 
 namespace kaldro {
 
@@ -25,12 +26,6 @@ const uint32_t kSha256K[64] = {
 
 namespace {
 
-inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-inline uint32_t load_be32(const uint8_t *p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 inline void store_be32(uint8_t *p, uint32_t v) {
   p[0] = uint8_t(v >> 24);
   p[1] = uint8_t(v >> 16);
@@ -42,37 +37,6 @@ inline void store_be64(uint8_t *p, uint64_t v) {
   store_be32(p, uint32_t(v >> 32));
   store_be32(p + 4, uint32_t(v));
 }
-
-// Schedule word t (t >= 16) in a 16-word ring.
-#define SHA_SCHEDULE(w, t)                                                                 \
-  (w[(t) & 15] += (rotr(w[((t) - 2) & 15], 17) ^ rotr(w[((t) - 2) & 15], 19) ^            \
-                   (w[((t) - 2) & 15] >> 10)) +                                            \
-                  w[((t) - 7) & 15] +                                                      \
-                  (rotr(w[((t) - 15) & 15], 7) ^ rotr(w[((t) - 15) & 15], 18) ^            \
-                   (w[((t) - 15) & 15] >> 3)))
-
-// One round; the caller rotates the roles of the eight working variables.
-#define SHA_ROUND(a, b, c, d, e, f, g, h, wt, t)                                           \
-  do {                                                                                     \
-    const uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) +                    \
-                        (g ^ (e & (f ^ g))) + kSha256K[t] + (wt);                          \
-    const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b))); \
-    d += t1;                                                                               \
-    h = t1 + t2;                                                                           \
-  } while (0)
-
-#define SHA_EIGHT(t, W)                                 \
-  SHA_ROUND(a, b, c, d, e, f, g, h, W(t + 0), t + 0);   \
-  SHA_ROUND(h, a, b, c, d, e, f, g, W(t + 1), t + 1);   \
-  SHA_ROUND(g, h, a, b, c, d, e, f, W(t + 2), t + 2);   \
-  SHA_ROUND(f, g, h, a, b, c, d, e, W(t + 3), t + 3);   \
-  SHA_ROUND(e, f, g, h, a, b, c, d, W(t + 4), t + 4);   \
-  SHA_ROUND(d, e, f, g, h, a, b, c, W(t + 5), t + 5);   \
-  SHA_ROUND(c, d, e, f, g, h, a, b, W(t + 6), t + 6);   \
-  SHA_ROUND(b, c, d, e, f, g, h, a, W(t + 7), t + 7)
-
-#define SHA_W_LOAD(t) w[t]
-#define SHA_W_NEXT(t) SHA_SCHEDULE(w, t)
 
 // Splits a message into its whole blocks and a padded tail: writes the tail block(s) to
 // `tail` and returns their number (1 when at most 55 bytes remain, else 2).
@@ -125,29 +89,17 @@ constexpr int kMaxLanes = 8;
 
 }  // namespace
 
+void sha256_compress_generic(uint32_t state[8], const uint8_t *blocks, size_t nblocks) {
+  compress_scalar(state, blocks, nblocks);
+}
+
 void sha256_compress_portable(uint32_t state[8], const uint8_t *blocks, size_t nblocks) {
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (size_t blk = 0; blk < nblocks; ++blk, blocks += 64) {
-    uint32_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = load_be32(blocks + 4 * i);
-    SHA_EIGHT(0, SHA_W_LOAD);
-    SHA_EIGHT(8, SHA_W_LOAD);
-    SHA_EIGHT(16, SHA_W_NEXT);
-    SHA_EIGHT(24, SHA_W_NEXT);
-    SHA_EIGHT(32, SHA_W_NEXT);
-    SHA_EIGHT(40, SHA_W_NEXT);
-    SHA_EIGHT(48, SHA_W_NEXT);
-    SHA_EIGHT(56, SHA_W_NEXT);
-    a = state[0] += a;
-    b = state[1] += b;
-    c = state[2] += c;
-    d = state[3] += d;
-    e = state[4] += e;
-    f = state[5] += f;
-    g = state[6] += g;
-    h = state[7] += h;
-  }
+#if defined(__x86_64__)
+  // The same scalar rounds built for x86-64-v3, whose rotate and and-not instructions
+  // take three operands.
+  if (cpu_has_x86_64_v3()) return sha256_compress_scalar_v3(state, blocks, nblocks);
+#endif
+  compress_scalar(state, blocks, nblocks);
 }
 
 Sha256Compress sha256_fastest_compress() {

@@ -15,13 +15,17 @@ extern const uint32_t kSha256K[64];
 // Compresses `nblocks` consecutive 64-byte blocks into `state`.
 using Sha256Compress = void (*)(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
 
+// The portable scalar compression: built for the baseline instruction set (generic),
+// and on x86-64 also for x86-64-v3, which the portable path uses where it runs.
 void sha256_compress_portable(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
+void sha256_compress_generic(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
 
 // One block for each of L lanes: `state` holds word w of lane l at state[w * L + l];
 // blocks[l] points at the 64-byte block of lane l.
 using Sha256LaneKernel = void (*)(uint32_t *state, const uint8_t *const *blocks);
 
 #if defined(__x86_64__)
+void sha256_compress_scalar_v3(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
 void sha256_compress_shani(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
 void sha256_lanes2_shani(uint32_t *state, const uint8_t *const *blocks);
 void sha256_lanes4_sse2(uint32_t *state, const uint8_t *const *blocks);

@@ -300,6 +300,24 @@ TEST(Sha256, EveryLanePathThroughTheScheduler) {
 }
 #endif
 
+TEST(Sha256, GenericScalarBuildMatchesOpenssl) {
+  // The baseline build of the scalar rounds, whichever build the portable path uses.
+  const Bytes data = random_bytes(64 * 40, 12);
+  for (size_t blocks = 1; blocks <= 40; blocks += 13) {
+    uint32_t s[8];
+    std::memcpy(s, kaldro::kSha256Init, sizeof s);
+    kaldro::sha256_compress_generic(s, data.data(), blocks - 1);
+    uint8_t tail[64] = {0x80};
+    const uint64_t bits = uint64_t(blocks - 1) * 512;
+    for (int i = 0; i < 8; ++i) tail[56 + i] = uint8_t(bits >> (56 - 8 * i));
+    kaldro::sha256_compress_generic(s, tail, 1);
+    Bytes d;
+    for (uint32_t w : s)
+      for (int i = 3; i >= 0; --i) d.push_back(uint8_t(w >> (8 * i)));
+    EXPECT_EQ(d, openssl_sha256(data.data(), 64 * (blocks - 1))) << blocks;
+  }
+}
+
 TEST(Sha256, InternalRawDigestMatchesOpenssl) {
   const Bytes data = random_bytes(70000, 7);
   for (size_t len : {size_t(0), size_t(1), size_t(55), size_t(56), size_t(64), size_t(70000)}) {
@@ -322,6 +340,20 @@ TEST(Sha256, KernelsMatchThePortableCompression) {
   for (int l = 0; l < 8; ++l) {
     std::memcpy(want[l], start[l], 32);
     kaldro::sha256_compress_portable(want[l], blocks.data() + 64 * 3 * l, 3);
+  }
+  for (int l = 0; l < 8; ++l) {
+    uint32_t s[8];
+    std::memcpy(s, start[l], 32);
+    kaldro::sha256_compress_generic(s, blocks.data() + 64 * 3 * l, 3);
+    EXPECT_EQ(0, std::memcmp(s, want[l], 32)) << l;
+  }
+  if (kaldro::cpu_has_x86_64_v3()) {
+    for (int l = 0; l < 8; ++l) {
+      uint32_t s[8];
+      std::memcpy(s, start[l], 32);
+      kaldro::sha256_compress_scalar_v3(s, blocks.data() + 64 * 3 * l, 3);
+      EXPECT_EQ(0, std::memcmp(s, want[l], 32)) << l;
+    }
   }
   if (kaldro::cpu_has(kaldro::Cpu::shani)) {
     for (int l = 0; l < 8; ++l) {
