@@ -116,10 +116,13 @@ void sha256_digest(const void *data, size_t len, uint8_t digest[32]) {
 void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
                       uint8_t *digests, int lanes, Sha256LaneKernel kernel,
                       Sha256Compress compress) {
-  // Lanes finish out of index order. When a message lies in the digest array, writing
-  // a later digest early could change an earlier message's bytes, so such batches run
-  // one message after another.
-  bool sequential = lanes <= 1 || kernel == nullptr || lanes > kMaxLanes;
+  // Lanes finish out of index order and take their messages ahead of time. When a
+  // message, or the pointer or length arrays, lie in the digest array, an early write
+  // could change what a later message reads, so such batches run one message after
+  // another.
+  bool sequential = lanes <= 1 || kernel == nullptr || lanes > kMaxLanes ||
+                    overlaps(reinterpret_cast<const uint8_t *>(datas), n * sizeof *datas, digests, 32 * n) ||
+                    overlaps(reinterpret_cast<const uint8_t *>(lens), n * sizeof *lens, digests, 32 * n);
   for (size_t i = 0; i < n && !sequential; ++i)
     sequential = overlaps(datas[i], lens[i], digests, 32 * n);
   if (sequential) {
