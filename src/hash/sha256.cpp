@@ -26,16 +26,30 @@ const uint32_t kSha256K[64] = {
 
 namespace {
 
+inline uint32_t to_big32(uint32_t v) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap32(v);
+#else
+  return v;
+#endif
+}
+
+inline uint64_t to_big64(uint64_t v) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(v);
+#else
+  return v;
+#endif
+}
+
 inline void store_be32(uint8_t *p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
+  v = to_big32(v);
+  std::memcpy(p, &v, 4);
 }
 
 inline void store_be64(uint8_t *p, uint64_t v) {
-  store_be32(p, uint32_t(v >> 32));
-  store_be32(p + 4, uint32_t(v));
+  v = to_big64(v);
+  std::memcpy(p, &v, 8);
 }
 
 // Splits a message into its whole blocks and a padded tail: writes the tail block(s) to
@@ -43,7 +57,7 @@ inline void store_be64(uint8_t *p, uint64_t v) {
 size_t pad_tail(const uint8_t *data, size_t len, uint8_t tail[128]) {
   const size_t rem = len % 64;
   const size_t tail_blocks = rem <= 55 ? 1 : 2;
-  std::memset(tail, 0, 128);
+  std::memset(tail, 0, 64 * tail_blocks);
   if (rem != 0) std::memcpy(tail, data + (len - rem), rem);
   tail[rem] = 0x80;
   store_be64(tail + 64 * tail_blocks - 8, uint64_t(len) * 8);
@@ -120,7 +134,12 @@ void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
   // message, or the pointer or length arrays, lie in the digest array, an early write
   // could change what a later message reads, so such batches run one message after
   // another.
-  bool sequential = lanes <= 1 || kernel == nullptr || lanes > kMaxLanes ||
+#if defined(__x86_64__)
+  const bool pairs = lanes == 2;
+#else
+  const bool pairs = false;
+#endif
+  bool sequential = lanes <= 1 || (!pairs && (kernel == nullptr || lanes > kMaxLanes)) ||
                     overlaps(reinterpret_cast<const uint8_t *>(datas), n * sizeof *datas, digests, 32 * n) ||
                     overlaps(reinterpret_cast<const uint8_t *>(lens), n * sizeof *lens, digests, 32 * n);
   for (size_t i = 0; i < n && !sequential; ++i)
@@ -130,6 +149,24 @@ void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
     return;
   }
 
+#if defined(__x86_64__)
+  if (pairs) {
+    // Pairs of messages with the SHA extensions, written in index order.
+    size_t i = 0;
+    for (; i + 1 < n; i += 2) {
+      uint8_t tails[2][128];
+      Sha256Blocks msg[2];
+      for (int k = 0; k < 2; ++k)
+        msg[k] = {datas[i + k], lens[i + k] / 64, tails[k], pad_tail(datas[i + k], lens[i + k], tails[k])};
+      uint32_t states[2][8];
+      sha256_pair_shani(msg, states);
+      emit(states[0], digests + 32 * i);
+      emit(states[1], digests + 32 * i + 32);
+    }
+    if (i < n) digest_with(compress, datas[i], lens[i], digests + 32 * i);
+    return;
+  }
+#endif
   Lane lane[kMaxLanes];
   alignas(32) uint32_t state[8 * kMaxLanes];
   const uint8_t *blocks[kMaxLanes];
@@ -191,7 +228,6 @@ int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2, bool has_shani) {
 
 Sha256LaneKernel sha256_lane_kernel(int lanes) {
 #if defined(__x86_64__)
-  if (lanes == 2) return sha256_lanes2_shani;
   if (lanes == 4) return sha256_lanes4_sse2;
   if (lanes == 8) return sha256_lanes8_avx2;
 #else

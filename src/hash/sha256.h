@@ -24,10 +24,20 @@ void sha256_compress_generic(uint32_t state[8], const uint8_t *blocks, size_t nb
 // blocks[l] points at the 64-byte block of lane l.
 using Sha256LaneKernel = void (*)(uint32_t *state, const uint8_t *const *blocks);
 
+// A message as the compression reads it: `whole` blocks in the caller's memory at
+// `data`, then `tail_blocks` (1 or 2) padded blocks at `tail`.
+struct Sha256Blocks {
+  const uint8_t *data;
+  size_t whole;
+  const uint8_t *tail;
+  size_t tail_blocks;
+};
+
 #if defined(__x86_64__)
 void sha256_compress_scalar_v3(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
 void sha256_compress_shani(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
-void sha256_lanes2_shani(uint32_t *state, const uint8_t *const *blocks);
+// Two messages side by side from the initial state; writes their final states.
+void sha256_pair_shani(const Sha256Blocks msg[2], uint32_t state[2][8]);
 void sha256_lanes4_sse2(uint32_t *state, const uint8_t *const *blocks);
 void sha256_lanes8_avx2(uint32_t *state, const uint8_t *const *blocks);
 #endif
@@ -52,7 +62,8 @@ void sha256_batch_run(const uint8_t *const *datas, const size_t *lens, size_t n,
 // lanes), 8 (eight AVX2 lanes, tier 2 otherwise) or 4 (four SSE2 lanes, tier 1, and
 // tier 2 without AVX2 or SHA-NI).
 int sha256_batch_lanes(int tier, bool has_sse2, bool has_avx2, bool has_shani);
-// The lane kernel for a lane count that sha256_batch_lanes returns (null for 0).
+// The lane kernel for a lane count that sha256_batch_lanes returns (null for 0 and for
+// 2, whose pairs of messages run in sha256_pair_shani).
 Sha256LaneKernel sha256_lane_kernel(int lanes);
 // Whether the single-message entry point runs SHA-NI for this tier and processor.
 bool sha256_shani_selected(int tier, bool has_shani);

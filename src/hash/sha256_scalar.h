@@ -35,19 +35,27 @@ inline uint32_t small_s1(uint32_t x) { return rotr(x ^ rotr(x, 2), 17) ^ (x >> 1
 #define SHA_SCHEDULE(w, t)                                                            \
   (w[(t) & 15] += small_s1(w[((t) - 2) & 15]) + w[((t) - 7) & 15] + small_s0(w[((t) - 15) & 15]))
 
-// One round with wkt the round constant plus the schedule word; the caller rotates the
-// roles of the eight working variables. The sums are
-// grouped so that the terms waiting on e and a come last. Maj(a, b, c) is
+// Ch(e, f, g): with and-not, as the sum of its two disjoint halves; otherwise in the
+// form that needs no complement.
+#if defined(__BMI__)
+#define SHA_CH(e, f, g) (((e) & (f)) + (~(e) & (g)))
+#else
+#define SHA_CH(e, f, g) ((g) ^ ((e) & ((f) ^ (g))))
+#endif
+
+// One round with wkt the round constant plus the schedule word, accumulated in place in
+// h; the caller rotates the roles of the eight working variables. Maj(a, b, c) is
 // b ^ ((a ^ b) & (b ^ c)), and this round's a ^ b is the next round's b ^ c.
 #define SHA_ROUND(a, b, c, d, e, f, g, h, wkt)                                        \
   do {                                                                                \
-    const uint32_t hkw = h + (wkt);                                                   \
-    const uint32_t t1 = (hkw + (g ^ (e & (f ^ g)))) + big_s1(e);                      \
+    h += (wkt);                                                                       \
+    h += SHA_CH(e, f, g);                                                             \
+    h += big_s1(e);                                                                   \
+    d += h;                                                                           \
     const uint32_t ab = a ^ b;                                                        \
-    const uint32_t t2 = big_s0(a) + (b ^ (ab & bc));                                  \
+    h += b ^ (ab & bc);                                                               \
+    h += big_s0(a);                                                                   \
     bc = ab;                                                                          \
-    d += t1;                                                                          \
-    h = t1 + t2;                                                                      \
   } while (0)
 
 #define SHA_EIGHT(t, W)                          \

@@ -21,8 +21,9 @@ inline __m128i sigma1(__m128i x) {
   return _mm_xor_si128(_mm_xor_si128(rotr4<17>(x), rotr4<19>(x)), _mm_srli_epi32(x, 10));
 }
 
-// wk[t] = K[t] + W[t] for the 64 schedule words of one block.
-inline void schedule(const uint8_t *block, uint32_t wk[64]) {
+// wk[t] = K[t] + W[t] for the 64 schedule words of one block. Kept out of line so that
+// the rounds read the words from memory rather than extracting them from vectors.
+[[gnu::noinline]] void schedule(const uint8_t *block, uint32_t wk[64]) {
   const __m128i bswap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
   const __m128i *k = reinterpret_cast<const __m128i *>(kSha256K);
   __m128i x[4];

@@ -368,8 +368,7 @@ TEST(Sha256, KernelsMatchThePortableCompression) {
     kaldro::Sha256LaneKernel fn;
     bool present;
   };
-  const Kernel kernels[] = {{2, kaldro::sha256_lanes2_shani, kaldro::cpu_has(kaldro::Cpu::shani)},
-                            {4, kaldro::sha256_lanes4_sse2, kaldro::cpu_has(kaldro::Cpu::sse2)},
+  const Kernel kernels[] = {{4, kaldro::sha256_lanes4_sse2, kaldro::cpu_has(kaldro::Cpu::sse2)},
                             {8, kaldro::sha256_lanes8_avx2, kaldro::cpu_has(kaldro::Cpu::avx2)}};
   for (const auto &k : kernels) {
     if (!k.present) continue;
