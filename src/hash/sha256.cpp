@@ -285,10 +285,12 @@ KALDRO_API kaldro_status kaldro_sha256_shani(const void *data, size_t data_len,
   if (data == nullptr && data_len > 0) return KALDRO_ERR_NULL;
   const int detected = kaldro_simd_has_shani() ? 1 : 0;
   const int tier = kaldro_simd_tier("KALDRO_SHANI_FORCE_TIER", detected, 1);
+  const bool shani = kaldro::sha256_shani_selected(tier, kaldro::cpu_has(kaldro::Cpu::shani));
   kaldro::Sha256Compress compress = kaldro::sha256_compress_portable;
 #if defined(__x86_64__)
-  if (kaldro::sha256_shani_selected(tier, kaldro::cpu_has(kaldro::Cpu::shani)))
-    compress = kaldro::sha256_compress_shani;
+  if (shani) compress = kaldro::sha256_compress_shani;
+#else
+  (void)shani;
 #endif
   kaldro::digest_with(compress, static_cast<const uint8_t *>(data), data_len, digest);
   return KALDRO_OK;
