@@ -48,4 +48,16 @@ KALDRO_API kaldro_status kaldro_config_load_toml(const char *text, uint64_t text
   return KALDRO_OK;
 }
 
+// The file goes into the first half of the buffer; the second half, from buffer + h (not
+// necessarily 8-byte aligned, and the larger half when the size is odd), is the arena.
+KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
+                                                 uint64_t buffer_bytes) {
+  uint8_t *bytes = static_cast<uint8_t *>(buffer);
+  const uint64_t half = buffer_bytes / 2;
+  uint64_t text_len = 0;
+  KALDRO_TRY(kaldro_plat_file_read(path, bytes, half, &text_len));
+  return kaldro_config_load_toml(reinterpret_cast<const char *>(bytes), text_len, bytes + half,
+                                 buffer_bytes - half);
+}
+
 }  // extern "C"
