@@ -370,8 +370,9 @@ struct Parser {
     // The block is sized before the closing quote is known: up to the end of the text,
     // which bounds the decoded bytes (escapes only shrink) plus their NUL.
     const uint64_t room = len - pos;
+    const uint64_t block_bytes = (room & ~uint64_t(7)) + 8;
     uint8_t *block;
-    KALDRO_TRY(take((room & ~uint64_t(7)) + 8, &block));
+    KALDRO_TRY(take(block_bytes, &block));
     uint64_t n = 0;
     for (;;) {
       if (pos >= len) return KALDRO_ERR_INVALID;
@@ -401,8 +402,8 @@ struct Parser {
       ++pos;
     }
     if (n > UINT32_MAX) return KALDRO_ERR_CAPACITY;  // len is a 32-bit field
-    // The NUL, and zeros to the end of its 8-byte word.
-    std::memset(block + n, 0, 8 - (n & 7));
+    // The rest of the block, the NUL included, is zero.
+    std::memset(block + n, 0, block_bytes - n);
     *out = make_node(KALDRO_TOML_STRING);
     out->as.string.str = reinterpret_cast<const char *>(block);
     out->as.string.len = uint32_t(n);

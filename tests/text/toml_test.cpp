@@ -484,6 +484,21 @@ TEST(Toml, Strings) {
   EXPECT_EQ(std::memcmp(s->as.string.str, "ab\0c\0", 5), 0);
 }
 
+// A string's block is zero past its bytes, to the end of the block (which reaches the end
+// of the text).
+TEST(Toml, StringBlocksAreZeroFilled) {
+  const std::string text = "a = \"xy\\tz\"\n# padding to the end of the text....";
+  Arena arena(4096);
+  kaldro_toml_node *root = nullptr;
+  ASSERT_EQ(kaldro_toml_parse(text.data(), text.size(), arena.data(), arena.bytes, &root), KALDRO_OK);
+  // root table 24, key "a" 8, then the string block of (r rounded down to 8) + 8 bytes.
+  const size_t r = text.size() - 5, block = (r & ~size_t(7)) + 8;
+  const uint8_t *b = arena.data() + 32;
+  EXPECT_EQ(reinterpret_cast<const uint8_t *>(node_at(slot(node_at(root).as.table.values, 0)).as.string.str), b);
+  EXPECT_EQ(std::memcmp(b, "xy\tz", 4), 0);
+  for (size_t i = 4; i < block; ++i) ASSERT_EQ(b[i], 0) << i;
+}
+
 TEST(Toml, ArraysAndInlineTables) {
   EXPECT_EQ(tree_of("a = [1 2 3]"), "{a=[1,2,3]}");
   EXPECT_EQ(tree_of("a = [1, 2, 3,]"), "{a=[1,2,3]}");
