@@ -52,6 +52,8 @@ KALDRO_API kaldro_status kaldro_config_load_toml(const char *text, uint64_t text
 // necessarily 8-byte aligned, and the larger half when the size is odd), is the arena.
 KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
                                                  uint64_t buffer_bytes) {
+  // The platform layer trusts its pointers, so they are checked here.
+  if (path == nullptr || buffer == nullptr) return KALDRO_ERR_NULL;
   uint8_t *bytes = static_cast<uint8_t *>(buffer);
   const uint64_t half = buffer_bytes / 2;
   uint64_t text_len = 0;

@@ -117,6 +117,8 @@ TEST_F(Config, FileBufferHalves) {
   EXPECT_EQ(kaldro_config_load_file(empty.path(), buffer, 110), KALDRO_ERR_CAPACITY);
   EXPECT_EQ(kaldro_config_load_file(empty.path(), buffer, 111), KALDRO_OK);
   EXPECT_EQ(kaldro_config_load_file(empty.path(), buffer, 112), KALDRO_OK);
+  EXPECT_EQ(kaldro_config_load_file(nullptr, buffer, 4096), KALDRO_ERR_NULL);
+  EXPECT_EQ(kaldro_config_load_file(empty.path(), nullptr, 4096), KALDRO_ERR_NULL);
   EXPECT_EQ(kaldro_config_load_file("/nonexistent/kaldro.toml", buffer, 4096), KALDRO_ERR_IO);
   EXPECT_EQ(kaldro_config_load_file("/tmp", buffer, 4096), KALDRO_ERR_IO);
   {
