@@ -98,8 +98,9 @@ KALDRO_API kaldro_status kaldro_config_load_toml(const char *text, uint64_t text
  *  Reads the file `path` into the first half of `buffer` (buffer_bytes / 2 bytes, rounded
  *  down) and parses it with the second half (the rest, which need not be 8-byte
  *  aligned) as the TOML arena; then applies it as kaldro_config_load_toml() does.
- *  @return KALDRO_OK; KALDRO_ERR_NULL if path or buffer is null; KALDRO_ERR_IO when the file cannot be read; KALDRO_ERR_CAPACITY when
- *  it is longer than half the buffer; otherwise the parser's status. */
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if path or buffer is null; KALDRO_ERR_IO when the
+ *  file cannot be read; KALDRO_ERR_CAPACITY when it is longer than half the buffer;
+ *  otherwise the parser's status. */
 KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
                                                  uint64_t buffer_bytes);
 
