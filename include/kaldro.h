@@ -70,7 +70,39 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
 
 /*======================================================================================
  * Runtime configuration
+ *
+ * The library's one setting: the largest matrix order the Hermitian eigen-decomposition
+ * accepts (2048 until changed). It is loaded from a TOML document whose table
+ * [hermitian] holds the integer max_nodes; the setting is a plain unsynchronised global,
+ * so configure the library before starting parallel work.
  *====================================================================================*/
+
+/*! kaldro_config_hermitian_max_nodes() :
+ *  @return the current Hermitian node limit, between 1 and 2147483647. */
+KALDRO_API int32_t kaldro_config_hermitian_max_nodes(void);
+
+/*! kaldro_config_reset_defaults() :
+ *  Sets the Hermitian node limit back to 2048. */
+KALDRO_API void kaldro_config_reset_defaults(void);
+
+/*! kaldro_config_load_toml() :
+ *  Parses `text` with kaldro_toml_parse() in `arena` (same checks and statuses) and, if
+ *  the root's member "hermitian" is a table whose member "max_nodes" is an integer from
+ *  1 to 2147483647, makes it the limit. A missing setting, a value of another kind or
+ *  out of range is ignored silently and still gives KALDRO_OK.
+ *  @return KALDRO_OK, or the parser's status (the limit is then unchanged). */
+KALDRO_API kaldro_status kaldro_config_load_toml(const char *text, uint64_t text_len,
+                                                 void *arena, uint64_t arena_bytes);
+
+/*! kaldro_config_load_file() :
+ *  Reads the file `path` into the first half of `buffer` (buffer_bytes / 2 bytes, rounded
+ *  down) and parses it with the second half (the rest, which need not be 8-byte
+ *  aligned) as the TOML arena; then applies it as kaldro_config_load_toml() does.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if path or buffer is null; KALDRO_ERR_IO when the
+ *  file cannot be read; KALDRO_ERR_CAPACITY when it is longer than half the buffer;
+ *  otherwise the parser's status. */
+KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
+                                                 uint64_t buffer_bytes);
 
 /*--- end of runtime configuration ---*/
 
@@ -84,7 +116,71 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
 
 /*======================================================================================
  * TOML parser
+ *
+ * A practical subset of TOML: bare and dotted keys, [table] and [[array of tables]]
+ * headers, basic, literal and multi-line strings, decimal integers and floats, booleans,
+ * arrays and inline tables. The tree is carved from a caller-supplied arena in blocks
+ * that are multiples of 8 bytes; nothing is allocated from the heap. Every string value
+ * reserves arena room up to the end of the whole text, so a text with many strings needs
+ * an arena of roughly (number of strings) x (text length) bytes.
  *====================================================================================*/
+
+/*! kaldro_toml_kind: the kind tag of a kaldro_toml_node (not the JSON numbering). */
+typedef int32_t kaldro_toml_kind;
+
+#define KALDRO_TOML_STRING 0 /*!< as.string: str (NUL after the bytes), len */
+#define KALDRO_TOML_INT 1    /*!< as.integer */
+#define KALDRO_TOML_FLOAT 2  /*!< as.number */
+#define KALDRO_TOML_BOOL 3   /*!< as.boolean: 1 or 0 */
+#define KALDRO_TOML_ARRAY 4  /*!< as.array: items[count] */
+#define KALDRO_TOML_TABLE 5  /*!< as.table: keys[count], values[count] */
+
+/*! kaldro_toml_node: one TOML value, 32 bytes: the kind, then three 64-bit payload words
+ *  (str/integer/number/boolean/items/keys; len/array count/values; table count).
+ *  Members of a table keep the order their keys first appeared and their keys are
+ *  unique; an empty array or table has null pointers and count 0. Fields a kind does not
+ *  use hold no defined value. */
+typedef struct kaldro_toml_node {
+  kaldro_toml_kind kind;
+  union {
+    struct {
+      const char *str; /*!< the decoded bytes, followed by a NUL that len does not count */
+      uint32_t len;
+    } string;
+    int64_t integer;
+    double number;
+    int32_t boolean;
+    struct {
+      struct kaldro_toml_node **items;
+      uint32_t count;
+    } array;
+    struct {
+      const char **keys; /*!< NUL-terminated, parallel to values */
+      struct kaldro_toml_node **values;
+      uint32_t count;
+    } table;
+  } as;
+} kaldro_toml_node;
+
+/*! kaldro_toml_parse() :
+ *  Parses `text_len` bytes of TOML (no terminator needed) into a tree carved from
+ *  `arena` (8-byte aligned by preference; any address works) and stores the root table
+ *  in *out_root. An empty document needs 56 bytes of arena.
+ *  Checks: arena or out_root null, or text null with a non-zero length: KALDRO_ERR_NULL.
+ *  Then *out_root is set to null; arena_bytes below 24 gives KALDRO_ERR_CAPACITY.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for malformed text (a duplicate key, a path
+ *  through a value, a bad string, escape or number, ...); KALDRO_ERR_CAPACITY when the
+ *  arena is too small, a key has more than 64 segments, arrays or inline tables nest 65
+ *  deep, tables nest more than 63 levels, an integer is out of range or a float
+ *  exponent exceeds 308. On failure *out_root stays null. */
+KALDRO_API kaldro_status kaldro_toml_parse(const char *text, uint64_t text_len, void *arena,
+                                           uint64_t arena_bytes, kaldro_toml_node **out_root);
+
+/*! kaldro_toml_table_get() :
+ *  @return the value of the member of `table` whose key equals `key` byte for byte, or
+ *  null when either argument is null, table is not a table, or no key matches. */
+KALDRO_API const kaldro_toml_node *kaldro_toml_table_get(const kaldro_toml_node *table,
+                                                         const char *key);
 
 /*--- end of TOML ---*/
 
@@ -92,6 +188,67 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
 /*======================================================================================
  * NDJSON lines, templates, catalog lookup and TLV packing
  *====================================================================================*/
+
+/*! kaldro_ndjson_callback: receives one non-empty line (without its line feed and a
+ *  carriage return before it; not NUL-terminated, valid only during the call), its
+ *  length, its physical line number (from 1, counting every line feed) and the caller's
+ *  user word. Returns 0 to go on; any other value stops the iteration. */
+typedef int (*kaldro_ndjson_callback)(const char *line, uint64_t len, uint64_t line_no,
+                                      uint64_t user);
+
+/*! kaldro_ndjson_iter() :
+ *  Streams the file `path` in 64 KiB reads and hands every non-empty line to `callback`.
+ *  Lines are assembled in a 1 MiB buffer private to the calling thread; a callback must
+ *  not start another iteration on the same thread.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if path or callback is null; KALDRO_ERR_IO when the
+ *  file cannot be opened or read; KALDRO_ERR_CAPACITY for a line longer than 1048576
+ *  bytes (its carriage return counted; the lines before it were delivered); otherwise the
+ *  non-zero value the callback returned. */
+KALDRO_API int kaldro_ndjson_iter(const char *path, kaldro_ndjson_callback callback,
+                                  uint64_t user);
+
+/*! kaldro_catalog_lookup() :
+ *  Finds `key` by bisection (at most 64 probes) in a catalog of `count` entries sorted by
+ *  key (bytes compared as unsigned; a prefix sorts first). Entry i's key is key_lens[i]
+ *  bytes at key_pool + key_offsets[i]; it carries value_offsets[i] and value_lens[i].
+ *  Checks: found, value_offset or value_len null: KALDRO_ERR_NULL; then all three are
+ *  set to 0. A count of 0 or below finds nothing. With a positive count, key_pool or a
+ *  column array null, or key null with a non-zero key_len: KALDRO_ERR_NULL.
+ *  @return KALDRO_OK whether found (*found = 1 and the entry's two numbers) or not. A
+ *  catalog out of order may miss keys it holds. */
+KALDRO_API kaldro_status kaldro_catalog_lookup(const uint8_t *key, uint32_t key_len,
+                                               const uint8_t *key_pool,
+                                               const uint32_t *key_offsets,
+                                               const uint32_t *key_lens,
+                                               const uint32_t *value_offsets,
+                                               const uint32_t *value_lens, int32_t count,
+                                               uint8_t *found, uint32_t *value_offset,
+                                               uint32_t *value_len);
+
+/*! kaldro_template_render() :
+ *  Copies `tmpl` to `out`, replacing each placeholder {name} (the bytes up to the first
+ *  '}' after the '{', possibly none) by the value_lens bytes at value_pool +
+ *  value_offsets of the catalog entry for name. A '}' outside a placeholder is an
+ *  ordinary byte; there is no escape for a literal brace.
+ *  Checks: out or out_len null: KALDRO_ERR_NULL; then *out_len = 0; tmpl null with a
+ *  non-zero tmpl_len: KALDRO_ERR_NULL.
+ *  @return KALDRO_OK with *out_len the bytes written; KALDRO_ERR_INVALID for a '{' with no
+ *  later '}' or a name not in the catalog; KALDRO_ERR_CAPACITY when out is too small; a
+ *  lookup's KALDRO_ERR_NULL; KALDRO_ERR_NULL when a found value has bytes but value_pool
+ *  is null. On failure *out_len stays 0 and out holds what was written before. */
+KALDRO_API kaldro_status kaldro_template_render(
+    const uint8_t *tmpl, uint32_t tmpl_len, const uint8_t *key_pool,
+    const uint32_t *key_offsets, const uint32_t *key_lens, const uint8_t *value_pool,
+    const uint32_t *value_offsets, const uint32_t *value_lens, int32_t count, uint8_t *out,
+    uint32_t out_cap, uint32_t *out_len);
+
+/*! kaldro_tlv_pack() :
+ *  Writes one TLV record: the low 8 bits of `tag`, value_len as 4 bytes big-endian, then
+ *  the value; *out_len = value_len + 5.
+ *  @return KALDRO_ERR_NULL if out or out_len is null or value is null with a non-zero
+ *  value_len; KALDRO_ERR_CAPACITY (nothing written) if out_cap < value_len + 5. */
+KALDRO_API kaldro_status kaldro_tlv_pack(int tag, const uint8_t *value, uint32_t value_len,
+                                         uint8_t *out, uint32_t out_cap, uint32_t *out_len);
 
 /*--- end of NDJSON, templates and TLV ---*/
 
