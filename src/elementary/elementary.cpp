@@ -5,6 +5,10 @@
 #include "elementary/kernels.h"
 #include "frame/internal.h"
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace kaldro {
 
 bool elementary_avx2_tier() {
@@ -52,13 +56,11 @@ double atan2_value(double y, double x) {
   return y >= 0 ? a + kPi : a - kPi;
 }
 
-namespace {
-
 // floor(sqrt(M * 2^54)) for M < 2^54, by the restoring method in base 2, two bits of the
 // radicand per step from the top. The radicand is below 2^108, so its 10 leading pairs
 // are zero (steps that change nothing) and the low 27 pairs are zero too. The remainder
 // never exceeds 2R < 2^55, so 64-bit words hold it exactly.
-uint64_t root_of_shifted(uint64_t m) {
+uint64_t shifted_root_restoring(uint64_t m) {
   uint64_t rem = 0, root = 0;
   for (int shift = 52; shift >= 0; shift -= 2) {
     rem = (rem << 2) | ((m >> shift) & 3);
@@ -77,7 +79,25 @@ uint64_t root_of_shifted(uint64_t m) {
   return root;
 }
 
-}  // namespace
+// The same integer root. On x86-64 the processor's square root of the radicand (exact as
+// a double: M has at most 53 significant bits) is within one of the true root, and three
+// exact integer comparisons settle the floor.
+uint64_t shifted_root(uint64_t m) {
+#if defined(__x86_64__) && defined(__SIZEOF_INT128__)
+  const double radicand = double(int64_t(m)) * 0x1p54;
+  const double estimate = _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(radicand)));
+  const uint64_t base = estimate >= 2 ? uint64_t(estimate) - 2 : 0;
+  const unsigned __int128 n = static_cast<unsigned __int128>(m) << 54;
+  uint64_t root = base;
+  for (uint64_t j = 1; j <= 3; ++j) {
+    const unsigned __int128 c = base + j;
+    root += c * c <= n;
+  }
+  return root;
+#else
+  return shifted_root_restoring(m);
+#endif
+}
 
 double rational_sqrt_value(double x) {
   if (x < 0) return x - x;
@@ -96,7 +116,7 @@ double rational_sqrt_value(double x) {
     m <<= 1;
     exponent -= 1;
   }
-  const uint64_t root = root_of_shifted(m);
+  const uint64_t root = shifted_root(m);
   const double scale = bits_double(uint64_t(exponent / 2 + 996) << 52);  // 2^(E/2 - 27)
   return double(int64_t(root)) * scale;
 }

@@ -54,6 +54,12 @@ KALDRO_ELEMENTARY_TIER_DECLS
 #endif
 #undef KALDRO_ELEMENTARY_TIER_DECLS
 
+// floor(sqrt(m * 2^54)) for m < 2^54, the integer root behind rational_sqrt_value: the
+// restoring digit-by-digit method, and the form in use (the same values, faster where
+// the processor has a square root instruction).
+uint64_t shifted_root_restoring(uint64_t m);
+uint64_t shifted_root(uint64_t m);
+
 // True when the avx2 tier is in use on this processor.
 bool elementary_avx2_tier();
 

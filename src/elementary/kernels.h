@@ -11,6 +11,8 @@
 #include "elementary/q61.h"
 
 #define KALDRO_INLINE __attribute__((always_inline))
+// A loop over the lanes, always unrolled so that each lane's values stay in registers.
+#define KALDRO_LANES(l) _Pragma("GCC unroll 16") for (int l = 0; l < L; ++l)
 
 namespace kaldro {
 namespace {
@@ -47,102 +49,170 @@ KALDRO_INLINE inline void unroll(F &&f) {
 }
 
 KALDRO_INLINE inline uint64_t sign_mask(bool negative) { return 0 - uint64_t(negative); }
+KALDRO_INLINE inline uint64_t sign_mask_of(int64_t v) { return uint64_t(v >> 63); }
+
+// c ? a : b on doubles. With several lanes it is done without a branch, so that the
+// whole kernel is one straight block whose lanes interleave; a single lane keeps the
+// (well predicted) branch, which costs nothing on the dependency chain.
+template <int L>
+KALDRO_INLINE inline double select(bool c, double a, double b) {
+  if constexpr (L == 1) {
+    return c ? a : b;
+  } else {
+    const uint64_t m = sign_mask(c);
+    return bits_double((double_bits(a) & m) | (double_bits(b) & ~m));
+  }
+}
+
+// Q61 of a kernel argument (|d| < 1, or NaN, which gives 0), branch-free. The half takes
+// the sign bit of d, which differs from the rule "+0.5 when d >= 0" only at -0.0, where
+// both give 0.
+template <int L>
+KALDRO_INLINE inline int64_t q61_of_argument(double d) {
+  const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
+  return int64_t(select<L>(y == y, y, 0.0));
+}
+
+// floor(t * c / 2^61) as the high word of t * 8c: exact whenever 8c fits 64 bits, that
+// is for every multiplier below one in Q61, as all of them are. Saves the shift of the
+// 128-bit product on the dependency chain.
+KALDRO_INLINE inline uint64_t mul_high(uint64_t t, uint64_t c8) {
+#if defined(__SIZEOF_INT128__)
+  return uint64_t((static_cast<unsigned __int128>(t) * c8) >> 64);
+#else
+  const uint64_t al = t & 0xFFFFFFFFu, ah = t >> 32, bl = c8 & 0xFFFFFFFFu, bh = c8 >> 32;
+  const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+  const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+  return hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+#endif
+}
+
+constexpr int ceil_log2(uint64_t d) {
+  int k = 0;
+  while ((uint64_t(1) << k) < d) ++k;
+  return k;
+}
+
+// floor(n / D) for n < 2^62 by one multiplication: with k = max(64, 62 + ceil(log2 D))
+// and m = ceil(2^k / D) < 2^64, the excess n (m D - 2^k) / (D 2^k) stays below 1/D, so
+// the quotient is exact for every such n.
+template <uint64_t D>
+KALDRO_INLINE inline uint64_t div_small(uint64_t n) {
+#if defined(__SIZEOF_INT128__)
+  if constexpr (D == 1) {
+    return n;
+  } else {
+    constexpr int k = 62 + ceil_log2(D) > 64 ? 62 + ceil_log2(D) : 64;
+    constexpr unsigned __int128 m = ((static_cast<unsigned __int128>(1) << k) + D - 1) / D;
+    static_assert(m >> 64 == 0, "multiplier must fit 64 bits");
+    return uint64_t((static_cast<unsigned __int128>(n) * uint64_t(m)) >> 64) >> (k - 64);
+  }
+#else
+  return n / D;
+#endif
+}
 
 // Exponential. The series runs on magnitudes: every term of the signed series is
-// sign(c)^i times the magnitude computed here, truncations included.
+// sign(c)^i times the magnitude computed here, truncations included. With |r| at most
+// ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.35^15 / 15! < 2^-63), so it
+// and the three after it truncate to zero for every argument: the sum is complete after
+// r^14 / 14!.
 template <int L>
 KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
   int32_t k[L];
-  uint64_t cm[L], odd_sign[L], term[L], sum[L];
-  for (int l = 0; l < L; ++l) {
+  uint64_t c8[L], odd_sign[L], term[L], sum[L];
+  KALDRO_LANES(l) {
     const double v = x[l];
     const bool in_range = v <= kExpOverflow && v >= kExpUnderflow;  // false for NaN
-    const double xs = in_range ? v : 0.0;
+    const double xs = select<L>(in_range, v, 0.0);
     const double t = xs * kLog2e;
-    k[l] = int32_t(t + (t >= 0 ? 0.5 : -0.5));
+    // t + 0.5 for t >= 0, t - 0.5 otherwise (at t = -0.0 either gives k = 0)
+    k[l] = int32_t(t + __builtin_copysign(0.5, t));
     double r = fused(double(k[l]), -kLn2High, xs);
     r = fused(double(k[l]), -kLn2Low, r);
-    const int64_t c = q61_from_double(r);
-    cm[l] = magnitude(c);
-    odd_sign[l] = sign_mask(c < 0);
-    term[l] = kOne;
-    sum[l] = kOne;
+    const int64_t c = q61_of_argument<L>(r);
+    const uint64_t cm = magnitude(c);
+    c8[l] = cm << 3;
+    odd_sign[l] = sign_mask_of(c);
+    term[l] = cm;  // r / 1!
+    sum[l] = kOne + apply_sign(cm, odd_sign[l]);
   }
-  unroll<18>([&](auto I) KALDRO_INLINE {
-    constexpr uint64_t i = I + 1;
-    for (int l = 0; l < L; ++l) {
-      term[l] = q61_mul_magnitude(term[l], cm[l]) / i;
+  unroll<13>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t i = I + 2;
+    KALDRO_LANES(l) {
+      term[l] = div_small<i>(mul_high(term[l], c8[l]));
       sum[l] += (i & 1) ? apply_sign(term[l], odd_sign[l]) : term[l];
     }
   });
-  for (int l = 0; l < L; ++l) {
+  KALDRO_LANES(l) {
     const int32_t h = k[l] / 2;
     const double s1 = bits_double(uint64_t((h + 1023) & 0x7FF) << 52);
     const double s2 = bits_double(uint64_t((k[l] - h + 1023) & 0x7FF) << 52);
     const double y = (q61_to_double(int64_t(sum[l])) * s1) * s2;
     const double v = x[l];
-    out[l] = v != v ? v : v > kExpOverflow ? kInf : v < kExpUnderflow ? 0.0 : y;
+    out[l] = select<L>(v != v, v, select<L>(v > kExpOverflow, kInf, select<L>(v < kExpUnderflow, 0.0, y)));
   }
 }
 
 // Natural logarithm: ln f by the atanh series of s = (f - 1)/(f + 1), on magnitudes
-// (q = c^2 is never negative, so every term carries the sign of c).
+// (q = c^2 is never negative, so every term carries the sign of c). |s| is at most
+// 0.17158, so s^25 is below 2^-63: the terms for i = 25 and 27 truncate to zero for
+// every argument and the sum is complete after s^23 / 23.
 template <int L>
 KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
   int32_t n[L];
   uint64_t term[L], acc[L], q[L], sgn[L];
-  for (int l = 0; l < L; ++l) {
+  KALDRO_LANES(l) {
     const double v = x[l];
     const bool special = !(v > 0) || v == kInf;  // NaN, zero, negative, +inf
-    const uint64_t bits = double_bits(special ? 1.0 : v);
+    const uint64_t bits = double_bits(select<L>(special, 1.0, v));
     const int32_t e = int32_t(bits >> 52);
     const uint64_t frac = bits & kFracMask;
-    uint64_t m;
-    if (e == 0) {  // subnormal: normalise the significand
-      const int s = __builtin_clzll(frac | 1) - 11;
-      m = frac << s;
-      n[l] = -1022 - s;
-    } else {
-      m = frac | (uint64_t(1) << 52);
-      n[l] = e - 1023;
-    }
+    // a subnormal significand is shifted up until bit 52 is set
+    const bool subnormal = e == 0;
+    const int shift = subnormal ? __builtin_clzll(frac | 1) - 11 : 0;
+    const uint64_t m = (frac | (subnormal ? 0 : uint64_t(1) << 52)) << shift;
+    n[l] = (subnormal ? -1022 : e - 1023) - shift;
     double f = double(int64_t(m)) * 0x1p-52;
-    if (f >= kSqrt2) {
-      f = f * 0.5;
-      n[l] += 1;
-    }
+    const bool halve = f >= kSqrt2;
+    f = select<L>(halve, f * 0.5, f);
+    n[l] += halve;
     const double s = (f - 1.0) / (f + 1.0);
-    const int64_t c = q61_from_double(s);
+    const int64_t c = q61_of_argument<L>(s);
     const uint64_t cm = magnitude(c);
-    sgn[l] = sign_mask(c < 0);
-    q[l] = q61_mul_magnitude(cm, cm);
+    sgn[l] = sign_mask_of(c);
+    q[l] = q61_mul_magnitude(cm, cm) << 3;
     term[l] = cm;
     acc[l] = cm;
   }
-  unroll<13>([&](auto I) KALDRO_INLINE {
+  unroll<11>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = 2 * I + 3;
-    for (int l = 0; l < L; ++l) {
-      term[l] = q61_mul_magnitude(term[l], q[l]);
-      acc[l] += term[l] / i;
+    KALDRO_LANES(l) {
+      term[l] = mul_high(term[l], q[l]);
+      acc[l] += div_small<i>(term[l]);
     }
   });
-  for (int l = 0; l < L; ++l) {
+  KALDRO_LANES(l) {
     const int64_t a = int64_t(apply_sign(acc[l], sgn[l]));
     const double ln_f = q61_to_double(a * 2);
     const double dn = double(n[l]);
     const double y = fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
     const double v = x[l];
-    out[l] = v != v ? v : v < 0 ? kQuietNaN : v == 0 ? -kInf : v == kInf ? kInf : y;
+    out[l] = select<L>(v != v, v,
+                    select<L>(v < 0, kQuietNaN, select<L>(v == 0, -kInf, select<L>(v == kInf, kInf, y))));
   }
 }
 
 // Sine and cosine of the same arguments (either pointer may be null). Reduction by the
 // 64-bit 2/pi, then both Taylor kernels on |r|; the quadrant picks and signs the result.
+// |r| is at most pi/4, so r^19 / 19! and r^20 / 20! are below 2^-61: the sine series is
+// complete after r^17 / 17! and the cosine series after r^18 / 18!, every later term
+// truncating to zero.
 template <int L>
 KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double *cos_out) {
   uint64_t rm[L], w[L], ps[L], pc[L], ts[L], tc[L], quadrant[L], r_sign[L];
   bool fail[L];
-  for (int l = 0; l < L; ++l) {
+  KALDRO_LANES(l) {
     const uint64_t bits = double_bits(x[l]);
     const uint32_t e = uint32_t(bits >> 52) & 0x7FF;
     const uint64_t frac = bits & kFracMask;
@@ -178,26 +248,35 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
     // r < 0: for x > 0 when the fraction was taken negative, for x < 0 when it was
     // positive (a zero remainder has no sign to carry).
     r_sign[l] = sign_mask(half != negative);
-    w[l] = q61_mul_magnitude(rm[l], rm[l]);
+    const uint64_t w1 = q61_mul_magnitude(rm[l], rm[l]);
+    w[l] = w1 << 3;
     ps[l] = ts[l] = rm[l];
-    pc[l] = tc[l] = kOne;
+    tc[l] = w1 >> 1;  // r^2 / 2!
+    pc[l] = kOne - tc[l];
   }
-  unroll<10>([&](auto I) KALDRO_INLINE {
+  unroll<8>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t k = I + 1;
-    constexpr uint64_t ds = (2 * k + 1) * (2 * k), dc = (2 * k) * (2 * k - 1);
-    for (int l = 0; l < L; ++l) {
-      ts[l] = q61_mul_magnitude(ts[l], w[l]) / ds;
-      tc[l] = q61_mul_magnitude(tc[l], w[l]) / dc;
-      if constexpr (k & 1) {
+    constexpr uint64_t ds = (2 * k + 1) * (2 * k);
+    KALDRO_LANES(l) {
+      ts[l] = div_small<ds>(mul_high(ts[l], w[l]));
+      if constexpr (k & 1)
         ps[l] -= ts[l];
-        pc[l] -= tc[l];
-      } else {
+      else
         ps[l] += ts[l];
-        pc[l] += tc[l];
-      }
     }
   });
-  for (int l = 0; l < L; ++l) {
+  unroll<8>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t k = I + 2;
+    constexpr uint64_t dc = (2 * k) * (2 * k - 1);
+    KALDRO_LANES(l) {
+      tc[l] = div_small<dc>(mul_high(tc[l], w[l]));
+      if constexpr (k & 1)
+        pc[l] -= tc[l];
+      else
+        pc[l] += tc[l];
+    }
+  });
+  KALDRO_LANES(l) {
     const uint64_t s = apply_sign(ps[l], r_sign[l]);  // Ps(r)
     const uint64_t c = pc[l];                         // Pc(r)
     const uint64_t q = quadrant[l];
@@ -205,50 +284,53 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
     if (sin_out) {
       // q: 0 -> Ps, 1 -> Pc, 2 -> -Ps, 3 -> -Pc
       const uint64_t v = apply_sign(q & 1 ? c : s, sign_mask(q >= 2));
-      sin_out[l] = fail[l] ? bad : q61_to_double(int64_t(v));
+      sin_out[l] = select<L>(fail[l], bad, q61_to_double(int64_t(v)));
     }
     if (cos_out) {
       // q: 0 -> Pc, 1 -> -Ps, 2 -> -Pc, 3 -> Ps
       const uint64_t v = apply_sign(q & 1 ? s : c, sign_mask(q == 1 || q == 2));
-      cos_out[l] = fail[l] ? bad : q61_to_double(int64_t(v));
+      cos_out[l] = select<L>(fail[l], bad, q61_to_double(int64_t(v)));
     }
   }
 }
 
 // Arctangent. The argument of the series kernel lies in [0, tan(pi/8)]: |x| itself, its
-// reciprocal, or |(|x| - 1)/(|x| + 1)|; one double division serves the latter two.
+// reciprocal, or |(|x| - 1)/(|x| + 1)|; one double division serves the latter two. As
+// a^49 is below 2^-62 for a <= 0.41421356237309515, the terms from a^49 / 49 on
+// truncate to zero for every argument: the sum is complete after a^47 / 47.
 template <int L>
 KALDRO_INLINE inline void atan_lanes(const double *x, double *out) {
   uint64_t w[L], term[L], sum[L];
   bool lower[L], upper[L], t_negative[L];
-  for (int l = 0; l < L; ++l) {
+  KALDRO_LANES(l) {
     const double a = __builtin_fabs(x[l]);
     lower[l] = a <= kTanPiOver8;
     upper[l] = a >= kTan3PiOver8;
-    const double t = upper[l] ? 1.0 / a : (a - 1.0) / (a + 1.0);
+    const double t = select<L>(upper[l], 1.0, a - 1.0) / select<L>(upper[l], a, a + 1.0);
     t_negative[l] = t < 0;
-    const double arg = lower[l] ? a : __builtin_fabs(t);  // NaN stays NaN and gives 0
-    const uint64_t am = uint64_t(q61_from_nonnegative(arg));
-    w[l] = q61_mul_magnitude(am, am);
+    // never negative: the +0.5 of the conversion applies; NaN stays NaN and gives 0
+    const double arg = select<L>(lower[l], a, __builtin_fabs(t));
+    const uint64_t am = uint64_t(q61_of_argument<L>(arg));
+    w[l] = q61_mul_magnitude(am, am) << 3;
     term[l] = am;
     sum[l] = am;
   }
-  unroll<40>([&](auto I) KALDRO_INLINE {
+  unroll<23>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t k = I + 1;
-    for (int l = 0; l < L; ++l) {
-      term[l] = q61_mul_magnitude(term[l], w[l]);
+    KALDRO_LANES(l) {
+      term[l] = mul_high(term[l], w[l]);
       if constexpr (k & 1)
-        sum[l] -= term[l] / (2 * k + 1);
+        sum[l] -= div_small<2 * k + 1>(term[l]);
       else
-        sum[l] += term[l] / (2 * k + 1);
+        sum[l] += div_small<2 * k + 1>(term[l]);
     }
   });
-  for (int l = 0; l < L; ++l) {
+  KALDRO_LANES(l) {
     const double av = q61_to_double(int64_t(sum[l]));
-    const double v = lower[l] ? av
-                     : upper[l] ? kPiOver2 + -av
-                                : kPiOver4 + (t_negative[l] ? -av : av);
-    out[l] = x[l] < 0 ? -v : v;
+    const double v = select<L>(lower[l], av,
+                            select<L>(upper[l], kPiOver2 + -av,
+                                   kPiOver4 + select<L>(t_negative[l], -av, av)));
+    out[l] = select<L>(x[l] < 0, -v, v);
   }
 }
 

@@ -67,8 +67,10 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
 #endif
 }
 
+// |v| as an unsigned word (2^63 for INT64_MIN), without a branch on the sign.
 [[gnu::always_inline]] inline uint64_t magnitude(int64_t v) {
-  return v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  const uint64_t s = static_cast<uint64_t>(v >> 63);
+  return (static_cast<uint64_t>(v) ^ s) - s;
 }
 
 // Q61 product: the exact product of the magnitudes shifted right by 61 (truncated toward

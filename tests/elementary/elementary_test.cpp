@@ -222,6 +222,26 @@ TEST(ElementarySqrt, MatchesExactIntegerRootAndOneUnit) {
   }
 }
 
+TEST(ElementarySqrt, IntegerRootIsTheFloorOfTheTrueRoot) {
+  std::mt19937_64 rng(19);
+  std::vector<uint64_t> ms = {1, 2, 3, 4, (uint64_t(1) << 52), (uint64_t(1) << 53) - 1,
+                              (uint64_t(1) << 54) - 2, (uint64_t(1) << 54) - 1};
+  for (int i = 0; i < 20000; ++i) ms.push_back(rng() >> (10 + rng() % 54));
+  // perfect squares and their neighbours: N = k^2 - 1, k^2, k^2 + 1 with N = m 2^54
+  for (int i = 0; i < 2000; ++i) {
+    const uint64_t k = (rng() >> 37) << 27;  // k^2 is a multiple of 2^54
+    const uint64_t m = uint64_t(((unsigned __int128)k * k) >> 54);
+    ms.push_back(m), ms.push_back(m + 1);
+    if (m) ms.push_back(m - 1);
+  }
+  for (uint64_t m : ms) {
+    const unsigned __int128 n = (unsigned __int128)m << 54;
+    const uint64_t r = kaldro::shifted_root(m);
+    ASSERT_EQ(r, kaldro::shifted_root_restoring(m)) << m;
+    ASSERT_TRUE((unsigned __int128)r * r <= n && (unsigned __int128)(r + 1) * (r + 1) > n) << m;
+  }
+}
+
 // ---- sine and cosine ---------------------------------------------------------------
 
 TEST(ElementaryTrig, DocumentedValues) {
