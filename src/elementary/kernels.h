@@ -21,6 +21,7 @@ constexpr double kLn2High = std::bit_cast<double>(uint64_t(0x3FE62E42FEE00000));
 constexpr double kLn2Low = std::bit_cast<double>(uint64_t(0x3DEA39EF35793C76));
 constexpr double kLog2e = std::bit_cast<double>(uint64_t(0x3FF71547652B82FE));
 constexpr double kSqrt2 = std::bit_cast<double>(uint64_t(0x3FF6A09E667F3BCD));
+static_assert((std::bit_cast<uint64_t>(kSqrt2) & ((uint64_t(1) << 52) - 1)) == 0x6A09E667F3BCDull);
 constexpr double kExpOverflow = std::bit_cast<double>(uint64_t(0x40862E42FEFA39EF));
 constexpr double kExpUnderflow = std::bit_cast<double>(uint64_t(0xC08749999999999A));
 constexpr double kInf = std::bit_cast<double>(uint64_t(0x7FF0000000000000));
@@ -173,10 +174,11 @@ KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
     const int shift = subnormal ? __builtin_clzll(frac | 1) - 11 : 0;
     const uint64_t m = (frac | (subnormal ? 0 : uint64_t(1) << 52)) << shift;
     n[l] = (subnormal ? -1022 : e - 1023) - shift;
-    double f = double(int64_t(m)) * 0x1p-52;
-    const bool halve = f >= kSqrt2;
-    f = select<L>(halve, f * 0.5, f);
-    n[l] += halve;
+    // f = m 2^-52 in [1, 2), halved when f >= sqrt(2): built from its bits, the test made
+    // on the significand (sqrt(2) = 0x3FF6A09E667F3BCD has significand 0x16A09E667F3BCD).
+    const uint64_t halve = m >= 0x16A09E667F3BCDull;
+    const double f = bits_double(((1023 - halve) << 52) | (m & kFracMask));
+    n[l] += int32_t(halve);
     const double s = (f - 1.0) / (f + 1.0);
     const int64_t c = q61_of_argument<L>(s);
     const uint64_t cm = magnitude(c);
