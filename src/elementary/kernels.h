@@ -65,52 +65,13 @@ KALDRO_INLINE inline double select(bool c, double a, double b) {
   }
 }
 
-// Q61 of a kernel argument (|d| < 1, or NaN, which gives 0), branch-free. The half takes
-// the sign bit of d, which differs from the rule "+0.5 when d >= 0" only at -0.0, where
-// both give 0.
+// Q61 of a series argument, in the form that suits the number of lanes.
 template <int L>
 KALDRO_INLINE inline int64_t q61_of_argument(double d) {
-  const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
-  return int64_t(select<L>(y == y, y, 0.0));
-}
-
-// floor(t * c / 2^61) as the high word of t * 8c: exact whenever 8c fits 64 bits, that
-// is for every multiplier below one in Q61, as all of them are. Saves the shift of the
-// 128-bit product on the dependency chain.
-KALDRO_INLINE inline uint64_t mul_high(uint64_t t, uint64_t c8) {
-#if defined(__SIZEOF_INT128__)
-  return uint64_t((static_cast<unsigned __int128>(t) * c8) >> 64);
-#else
-  const uint64_t al = t & 0xFFFFFFFFu, ah = t >> 32, bl = c8 & 0xFFFFFFFFu, bh = c8 >> 32;
-  const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
-  const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
-  return hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
-#endif
-}
-
-constexpr int ceil_log2(uint64_t d) {
-  int k = 0;
-  while ((uint64_t(1) << k) < d) ++k;
-  return k;
-}
-
-// floor(n / D) for n < 2^62 by one multiplication: with k = max(64, 62 + ceil(log2 D))
-// and m = ceil(2^k / D) < 2^64, the excess n (m D - 2^k) / (D 2^k) stays below 1/D, so
-// the quotient is exact for every such n.
-template <uint64_t D>
-KALDRO_INLINE inline uint64_t div_small(uint64_t n) {
-#if defined(__SIZEOF_INT128__)
-  if constexpr (D == 1) {
-    return n;
-  } else {
-    constexpr int k = 62 + ceil_log2(D) > 64 ? 62 + ceil_log2(D) : 64;
-    constexpr unsigned __int128 m = ((static_cast<unsigned __int128>(1) << k) + D - 1) / D;
-    static_assert(m >> 64 == 0, "multiplier must fit 64 bits");
-    return uint64_t((static_cast<unsigned __int128>(n) * uint64_t(m)) >> 64) >> (k - 64);
-  }
-#else
-  return n / D;
-#endif
+  if constexpr (L == 1)
+    return q61_from_small(d);
+  else
+    return q61_from_small_branchless(d);
 }
 
 // Exponential. The series runs on magnitudes: every term of the signed series is
@@ -141,7 +102,7 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
   unroll<13>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = I + 2;
     KALDRO_LANES(l) {
-      term[l] = div_small<i>(mul_high(term[l], c8[l]));
+      term[l] = q61_div_small<i>(q61_mul_high8(term[l], c8[l]));
       sum[l] += (i & 1) ? apply_sign(term[l], odd_sign[l]) : term[l];
     }
   });
@@ -190,8 +151,8 @@ KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
   unroll<11>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = 2 * I + 3;
     KALDRO_LANES(l) {
-      term[l] = mul_high(term[l], q[l]);
-      acc[l] += div_small<i>(term[l]);
+      term[l] = q61_mul_high8(term[l], q[l]);
+      acc[l] += q61_div_small<i>(term[l]);
     }
   });
   KALDRO_LANES(l) {
@@ -260,7 +221,7 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
     constexpr uint64_t k = I + 1;
     constexpr uint64_t ds = (2 * k + 1) * (2 * k);
     KALDRO_LANES(l) {
-      ts[l] = div_small<ds>(mul_high(ts[l], w[l]));
+      ts[l] = q61_div_small<ds>(q61_mul_high8(ts[l], w[l]));
       if constexpr (k & 1)
         ps[l] -= ts[l];
       else
@@ -271,7 +232,7 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
     constexpr uint64_t k = I + 2;
     constexpr uint64_t dc = (2 * k) * (2 * k - 1);
     KALDRO_LANES(l) {
-      tc[l] = div_small<dc>(mul_high(tc[l], w[l]));
+      tc[l] = q61_div_small<dc>(q61_mul_high8(tc[l], w[l]));
       if constexpr (k & 1)
         pc[l] -= tc[l];
       else
@@ -320,11 +281,11 @@ KALDRO_INLINE inline void atan_lanes(const double *x, double *out) {
   unroll<23>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t k = I + 1;
     KALDRO_LANES(l) {
-      term[l] = mul_high(term[l], w[l]);
+      term[l] = q61_mul_high8(term[l], w[l]);
       if constexpr (k & 1)
-        sum[l] -= div_small<2 * k + 1>(term[l]);
+        sum[l] -= q61_div_small<2 * k + 1>(term[l]);
       else
-        sum[l] += div_small<2 * k + 1>(term[l]);
+        sum[l] += q61_div_small<2 * k + 1>(term[l]);
     }
   });
   KALDRO_LANES(l) {

@@ -46,6 +46,21 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
   return truncate_to_i64(fused(d, kTwoTo61, 0.5));
 }
 
+// The same for the arguments of the series kernels: |d| < 1, or NaN (which gives 0).
+// Without the range tests; the half takes the sign bit of d, which differs from the rule
+// "+0.5 when d >= 0" only at -0.0, where both give 0. The branch-free form suits code
+// that interleaves several arguments; the other keeps a well-predicted branch off the
+// dependency chain.
+[[gnu::always_inline]] inline int64_t q61_from_small(double d) {
+  const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
+  return int64_t(y == y ? y : 0.0);
+}
+[[gnu::always_inline]] inline int64_t q61_from_small_branchless(double d) {
+  const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
+  const uint64_t keep = 0 - static_cast<uint64_t>(y == y);  // NaN -> +0.0
+  return int64_t(bits_double(double_bits(y) & keep));
+}
+
 // Q61 to double: integer conversion (nearest, ties to even), then an exact scaling.
 [[gnu::always_inline]] inline double q61_to_double(int64_t v) {
   return double(v) * kTwoToMinus61;
@@ -80,8 +95,49 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
   return static_cast<int64_t>((a ^ b) < 0 ? 0 - m : m);
 }
 
+// The Q61 product of magnitudes t and c given 8c (which fits 64 bits when c is below
+// one): floor(t * c / 2^61) is exactly the high word of t * 8c, with no shift of the
+// 128-bit product. The series kernels pass 8c, formed once per argument.
+[[gnu::always_inline]] inline uint64_t q61_mul_high8(uint64_t t, uint64_t c8) {
+#if defined(__SIZEOF_INT128__)
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(t) * c8) >> 64);
+#else
+  const uint64_t al = t & 0xFFFFFFFFu, ah = t >> 32, bl = c8 & 0xFFFFFFFFu, bh = c8 >> 32;
+  const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+  const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+  return hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+#endif
+}
+
 // Q61 divided by a small positive integer, truncating toward zero.
 [[gnu::always_inline]] inline int64_t q61_div(int64_t v, int64_t d) { return v / d; }
+
+constexpr int ceil_log2(uint64_t d) {
+  int k = 0;
+  while ((uint64_t(1) << k) < d) ++k;
+  return k;
+}
+
+// The same division of a magnitude n < 2^62 by a constant D, as one multiplication:
+// with k = max(64, 62 + ceil(log2 D)) and m = ceil(2^k / D) < 2^64, the excess
+// n (m D - 2^k) / (D 2^k) stays below 1/D, so the quotient is exact for every such n.
+template <uint64_t D>
+[[gnu::always_inline]] inline uint64_t q61_div_small(uint64_t n) {
+  static_assert(D >= 1, "divisor must be positive");
+#if defined(__SIZEOF_INT128__)
+  if constexpr (D == 1) {
+    return n;
+  } else {
+    constexpr int k = 62 + ceil_log2(D) > 64 ? 62 + ceil_log2(D) : 64;
+    constexpr unsigned __int128 m = ((static_cast<unsigned __int128>(1) << k) + D - 1) / D;
+    static_assert(m >> 64 == 0, "multiplier must fit 64 bits");
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(n) * static_cast<uint64_t>(m)) >> 64) >>
+           (k - 64);
+  }
+#else
+  return n / D;
+#endif
+}
 
 // Applies a sign mask (0 or all ones) to a magnitude: two's complement negation when set.
 [[gnu::always_inline]] inline uint64_t apply_sign(uint64_t m, uint64_t sign_mask) {
