@@ -89,10 +89,16 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
     const double xs = select<L>(in_range, v, 0.0);
     const double t = xs * kLog2e;
     // t + 0.5 for t >= 0, t - 0.5 otherwise (at t = -0.0 either gives k = 0)
-    k[l] = int32_t(t + __builtin_copysign(0.5, t));
-    double r = fused(double(k[l]), -kLn2High, xs);
-    r = fused(double(k[l]), -kLn2Low, r);
-    const int64_t c = q61_of_argument<L>(r);
+    const double rounded = t + __builtin_copysign(0.5, t);
+    k[l] = int32_t(rounded);
+#if defined(__SSE4_1__)
+    const double kd = __builtin_trunc(rounded);  // k as a double without the round trip
+#else
+    const double kd = double(k[l]);
+#endif
+    double r = fused(kd, -kLn2High, xs);
+    r = fused(kd, -kLn2Low, r);
+    const int64_t c = q61_from_finite_small(r);
     const uint64_t cm = magnitude(c);
     c8[l] = cm << 3;
     odd_sign[l] = sign_mask_of(c);
@@ -102,15 +108,18 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
   unroll<13>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = I + 2;
     KALDRO_LANES(l) {
-      term[l] = q61_div_small<i>(q61_mul_high8(term[l], c8[l]));
+      // the numerator is at most |c| < 0.35 in Q61, below 2^60
+      term[l] = q61_div_small<i, 60>(q61_mul_high8(term[l], c8[l]));
       sum[l] += (i & 1) ? apply_sign(term[l], odd_sign[l]) : term[l];
     }
   });
   KALDRO_LANES(l) {
     const int32_t h = k[l] / 2;
-    const double s1 = bits_double(uint64_t((h + 1023) & 0x7FF) << 52);
     const double s2 = bits_double(uint64_t((k[l] - h + 1023) & 0x7FF) << 52);
-    const double y = (q61_to_double(int64_t(sum[l])) * s1) * s2;
+    // The scale factors 2^h and 2^(k - h); (sum 2^-61) 2^h has both products exact (the
+    // value stays normal), so one multiplication by 2^(h - 61) gives the same double.
+    const double s1_q61 = bits_double(uint64_t((h - 61 + 1023) & 0x7FF) << 52);
+    const double y = (double(int64_t(sum[l])) * s1_q61) * s2;
     const double v = x[l];
     out[l] = select<L>(v != v, v, select<L>(v > kExpOverflow, kInf, select<L>(v < kExpUnderflow, 0.0, y)));
   }
@@ -141,7 +150,7 @@ KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
     const double f = bits_double(((1023 - halve) << 52) | (m & kFracMask));
     n[l] += int32_t(halve);
     const double s = (f - 1.0) / (f + 1.0);
-    const int64_t c = q61_of_argument<L>(s);
+    const int64_t c = q61_from_finite_small(s);
     const uint64_t cm = magnitude(c);
     sgn[l] = sign_mask_of(c);
     q[l] = q61_mul_magnitude(cm, cm) << 3;
@@ -152,7 +161,7 @@ KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
     constexpr uint64_t i = 2 * I + 3;
     KALDRO_LANES(l) {
       term[l] = q61_mul_high8(term[l], q[l]);
-      acc[l] += q61_div_small<i>(term[l]);
+      acc[l] += q61_div_small<i, 58>(term[l]);  // term <= s^3 < 2^-7
     }
   });
   KALDRO_LANES(l) {
@@ -221,7 +230,7 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
     constexpr uint64_t k = I + 1;
     constexpr uint64_t ds = (2 * k + 1) * (2 * k);
     KALDRO_LANES(l) {
-      ts[l] = q61_div_small<ds>(q61_mul_high8(ts[l], w[l]));
+      ts[l] = q61_div_small<ds, 60>(q61_mul_high8(ts[l], w[l]));  // at most r^3 < 0.49
       if constexpr (k & 1)
         ps[l] -= ts[l];
       else
@@ -232,7 +241,7 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
     constexpr uint64_t k = I + 2;
     constexpr uint64_t dc = (2 * k) * (2 * k - 1);
     KALDRO_LANES(l) {
-      tc[l] = q61_div_small<dc>(q61_mul_high8(tc[l], w[l]));
+      tc[l] = q61_div_small<dc, 60>(q61_mul_high8(tc[l], w[l]));  // at most r^4 / 2
       if constexpr (k & 1)
         pc[l] -= tc[l];
       else
@@ -283,9 +292,9 @@ KALDRO_INLINE inline void atan_lanes(const double *x, double *out) {
     KALDRO_LANES(l) {
       term[l] = q61_mul_high8(term[l], w[l]);
       if constexpr (k & 1)
-        sum[l] -= q61_div_small<2 * k + 1>(term[l]);
+        sum[l] -= q61_div_small<2 * k + 1, 58>(term[l]);  // term <= a^3 < 2^-3
       else
-        sum[l] += q61_div_small<2 * k + 1>(term[l]);
+        sum[l] += q61_div_small<2 * k + 1, 58>(term[l]);
     }
   });
   KALDRO_LANES(l) {

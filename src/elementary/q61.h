@@ -55,6 +55,9 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
   const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
   return int64_t(y == y ? y : 0.0);
 }
+[[gnu::always_inline]] inline int64_t q61_from_finite_small(double d) {
+  return int64_t(fused(d, kTwoTo61, __builtin_copysign(0.5, d)));  // |d| < 1, not NaN
+}
 [[gnu::always_inline]] inline int64_t q61_from_small_branchless(double d) {
   const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
   const uint64_t keep = 0 - static_cast<uint64_t>(y == y);  // NaN -> +0.0
@@ -118,25 +121,49 @@ constexpr int ceil_log2(uint64_t d) {
   return k;
 }
 
-// The same division of a magnitude n < 2^62 by a constant D, as one multiplication:
-// with k = max(64, 62 + ceil(log2 D)) and m = ceil(2^k / D) < 2^64, the excess
-// n (m D - 2^k) / (D 2^k) stays below 1/D, so the quotient is exact for every such n.
-template <uint64_t D>
-[[gnu::always_inline]] inline uint64_t q61_div_small(uint64_t n) {
-  static_assert(D >= 1, "divisor must be positive");
+// Multiplier and shift for floor(n / D) = (n * m) >> k over every n < 2^nbits: with
+// m = ceil(2^k / D) and e = m D - 2^k, n m / 2^k = n / D + n e / (D 2^k), and the excess
+// stays below 1/D (so never reaches the next integer) when n e < 2^k, which holds for
+// all such n once 2^nbits e <= 2^k. The smallest k >= 64 with m < 2^64 is chosen; for
+// nbits <= 62, k = 62 + ceil(log2 D) always qualifies (e < D <= 2^ceil(log2 D)).
+struct DivisionMagic {
+  uint64_t multiplier;
+  int shift;  // k - 64
+};
 #if defined(__SIZEOF_INT128__)
-  if constexpr (D == 1) {
-    return n;
-  } else {
-    constexpr int k = 62 + ceil_log2(D) > 64 ? 62 + ceil_log2(D) : 64;
-    constexpr unsigned __int128 m = ((static_cast<unsigned __int128>(1) << k) + D - 1) / D;
-    static_assert(m >> 64 == 0, "multiplier must fit 64 bits");
-    return static_cast<uint64_t>((static_cast<unsigned __int128>(n) * static_cast<uint64_t>(m)) >> 64) >>
-           (k - 64);
+constexpr DivisionMagic division_magic(uint64_t d, int nbits) {
+  for (int k = 64; k < 128; ++k) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(1) << k;
+    const unsigned __int128 m = (p + d - 1) / d;
+    if (m >> 64) break;
+    const unsigned __int128 e = m * d - p;
+    if ((e << nbits) <= p) return {static_cast<uint64_t>(m), k - 64};
   }
-#else
-  return n / D;
+  return {0, -1};
+}
 #endif
+
+// Q61 magnitude n < 2^nbits divided by a constant D, truncating, as one multiplication
+// (a shift for powers of two).
+template <uint64_t D, int NBITS = 62>
+[[gnu::always_inline]] inline uint64_t q61_div_small(uint64_t n) {
+  static_assert(D >= 1 && NBITS <= 62, "divisor must be positive, numerator below 2^62");
+  if constexpr ((D & (D - 1)) == 0) {
+    return n >> ceil_log2(D);
+  } else {
+#if defined(__SIZEOF_INT128__)
+    constexpr DivisionMagic magic = division_magic(D, NBITS);
+    static_assert(magic.shift >= 0, "no exact multiplier");
+    const uint64_t high =
+        static_cast<uint64_t>((static_cast<unsigned __int128>(n) * magic.multiplier) >> 64);
+    if constexpr (magic.shift == 0)
+      return high;
+    else
+      return high >> magic.shift;
+#else
+    return n / D;
+#endif
+  }
 }
 
 // Applies a sign mask (0 or all ones) to a magnitude: two's complement negation when set.

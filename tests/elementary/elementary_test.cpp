@@ -100,6 +100,37 @@ TEST(ElementaryQ61, ConversionsRoundHalfAwayAndProductTruncatesTowardZero) {
   }
 }
 
+template <uint64_t D, int NBITS>
+void check_division(std::mt19937_64 &rng) {
+  const uint64_t limit = uint64_t(1) << NBITS;
+  std::vector<uint64_t> ns = {0, 1, D - 1, D, D + 1, limit - 1, limit - 1 - (limit - 1) % D,
+                              limit - 1 - (limit - 1) % D - 1};
+  for (int i = 0; i < 3000; ++i) ns.push_back(rng() >> (64 - NBITS + int(rng() % 8)));
+  for (int i = 0; i < 300; ++i) {
+    const uint64_t q = (rng() % (limit / D)) * D;  // around exact multiples
+    ns.push_back(q), ns.push_back(q - (q > 0)), ns.push_back(q + D - 1);
+  }
+  for (uint64_t n : ns) {
+    if (n >= limit) continue;
+    ASSERT_EQ((kaldro::q61_div_small<D, NBITS>(n)), n / D) << n << " / " << D;
+  }
+}
+
+template <int NBITS, uint64_t... D>
+void check_divisions(std::mt19937_64 &rng) {
+  (check_division<D, NBITS>(rng), ...);
+}
+
+TEST(ElementaryQ61, DivisionByConstantsIsExactOverItsRange) {
+  std::mt19937_64 rng(4);
+  // every divisor the series use, with the numerator bounds they rely on
+  check_divisions<60, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 20, 30, 42, 56, 72, 90, 110,
+                  132, 156, 182, 210, 240, 272, 306>(rng);
+  check_divisions<58, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31, 33, 35, 37, 39,
+                  41, 43, 45, 47>(rng);
+  check_divisions<62, 3, 7, 18, 420, 1000003>(rng);
+}
+
 // ---- exp ---------------------------------------------------------------------------
 
 TEST(ElementaryExp, DocumentedValues) {
