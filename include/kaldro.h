@@ -162,8 +162,9 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
  *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
 KALDRO_API kaldro_status kaldro_exp(double *out, double x);
 
-/*! kaldro_log() : the natural logarithm, with an absolute accuracy of about 2^-60 for
- *  arguments near 1. NaN gives the same NaN, +inf gives +inf.
+/*! kaldro_log() : the natural logarithm: within about two units in the last place, and
+ *  with an absolute (not relative) accuracy of about 2^-60 for arguments near 1
+ *  (log(1.0000000001) = 1.000000082740371e-10). NaN gives the same NaN, +inf gives +inf.
  *  @return KALDRO_OK; KALDRO_ERR_INVALID for x < 0 (writes the quiet NaN
  *  0x7FF8000000000000) and for x = +-0 (writes -inf); KALDRO_ERR_NULL if out is null. */
 KALDRO_API kaldro_status kaldro_log(double *out, double x);
@@ -185,8 +186,9 @@ KALDRO_API kaldro_status kaldro_rational_sqrt(double *out, double x);
 KALDRO_API kaldro_status kaldro_sin(double *out, double x);
 KALDRO_API kaldro_status kaldro_cos(double *out, double x);
 
-/*! kaldro_atan() : the arctangent in [-pi/2, pi/2], absolute accuracy about 2^-60.
- *  atan(NaN) = pi/4; atan(-0.0) = +0.0.
+/*! kaldro_atan() : the arctangent in [-pi/2, pi/2], within about two units in the last
+ *  place, the series itself to about 2^-60 absolute (so tiny arguments lose their
+ *  significant bits: atan(1e-30) = +0.0). atan(NaN) = pi/4; atan(-0.0) = +0.0.
  *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
 KALDRO_API kaldro_status kaldro_atan(double *out, double x);
 
