@@ -128,6 +128,138 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
  * Platform: files, read streams, directories and threads
  *====================================================================================*/
 
+/* The library's only access to the file system and the only place threads are created.
+ * These operations do not test their pointer arguments for null: every path, buffer and
+ * handle must be valid. A path is a NUL-terminated byte string passed to the operating
+ * system unchanged. Reads use mode "rb", writes "wb" (create or truncate) or "ab"
+ * (create or append); every failure of the operating system becomes KALDRO_ERR_IO. */
+
+/*! kaldro_plat_rstream: a caller-allocated sequential read stream over one file.
+ *  `handle` is the platform's open stream, null when none is open; close releases the
+ *  stream but does not clear the field. */
+typedef struct kaldro_plat_rstream {
+  void *handle;
+} kaldro_plat_rstream;
+
+/*! kaldro_plat_dir: a caller-allocated directory listing.
+ *  `handle` is the platform's open-directory handle; `name` is reserved for the
+ *  platform layer; `state` is set to 0 by open and close. */
+typedef struct kaldro_plat_dir {
+  void *handle;
+  char name[264];
+  uint32_t state;
+} kaldro_plat_dir;
+
+/*! kaldro_plat_thread_fn: the entry function of a thread; its argument is the `arg`
+ *  given to spawn. */
+typedef void (*kaldro_plat_thread_fn)(void *arg);
+
+/*! kaldro_plat_thread: a caller-allocated thread record: entry function, argument and
+ *  the platform's thread handle. The new thread reads `fn` and `arg` from the record,
+ *  so it must stay in place and unchanged until the thread has been joined. */
+typedef struct kaldro_plat_thread {
+  kaldro_plat_thread_fn fn;
+  void *arg;
+  uintptr_t handle;
+} kaldro_plat_thread;
+
+/*! kaldro_plat_has_filesystem(), kaldro_plat_has_dirlist(), kaldro_plat_has_threads() :
+ *  Capability queries, not statuses: 1 when files, directory listing and threads are
+ *  available (always, on this platform). */
+KALDRO_API int kaldro_plat_has_filesystem(void);
+KALDRO_API int kaldro_plat_has_dirlist(void);
+KALDRO_API int kaldro_plat_has_threads(void);
+
+/*! kaldro_plat_file_read() :
+ *  Reads the whole file at `path` into `buffer` of `capacity` bytes (exact fit).
+ *  @return KALDRO_OK with *out_len = bytes read (a file shorter than the buffer is a
+ *          success with the shorter length); KALDRO_ERR_IO when the file cannot be
+ *          opened or a read fails (this wins over the capacity rule);
+ *          KALDRO_ERR_CAPACITY when the file holds more than `capacity` bytes.
+ *  *out_len is written only on success; the buffer may be partly filled on failure. */
+KALDRO_API kaldro_status kaldro_plat_file_read(const char *path, void *buffer, uint64_t capacity,
+                                               uint64_t *out_len);
+
+/*! kaldro_plat_file_read_region() :
+ *  Reads exactly `length` bytes at byte `offset` of the file into `buffer`.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO when the file cannot be opened, the offset
+ *          cannot be reached (offsets of 2^63 or more included) or fewer than `length`
+ *          bytes are there: a region running past the end is an error. */
+KALDRO_API kaldro_status kaldro_plat_file_read_region(const char *path, uint64_t offset,
+                                                      void *buffer, uint64_t length);
+
+/*! kaldro_plat_file_write() :
+ *  Writes `length` bytes of `data` to `path`: appended when `append` is non-zero,
+ *  otherwise the file is created or truncated first (a zero-length write leaves an
+ *  empty file; `data` is not touched when `length` is 0).
+ *  @return KALDRO_OK, or KALDRO_ERR_IO when the open, the write or the close fails. No
+ *          temporary file is used: a failed write can leave a partial file. */
+KALDRO_API kaldro_status kaldro_plat_file_write(const char *path, int append, const void *data,
+                                                uint64_t length);
+
+/*! kaldro_plat_file_size() :
+ *  @return KALDRO_OK with *out_size = the size of the file in bytes; KALDRO_ERR_IO when
+ *          it cannot be opened or measured, or when `path` names a directory.
+ *  *out_size is written only on success. */
+KALDRO_API kaldro_status kaldro_plat_file_size(const char *path, uint64_t *out_size);
+
+/*! kaldro_plat_rstream_open() :
+ *  Opens `path` for sequential reading into the record `stream`.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO with the record untouched. */
+KALDRO_API kaldro_status kaldro_plat_rstream_open(const char *path, kaldro_plat_rstream *stream);
+
+/*! kaldro_plat_rstream_read() :
+ *  Reads up to `length` bytes into `buffer`; *out_got receives the count in every case.
+ *  The count falls short of `length` only at the end of the file, so callers detect the
+ *  end by a count of 0. A length of 0 reads nothing.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO when the stream reports a read error. */
+KALDRO_API kaldro_status kaldro_plat_rstream_read(kaldro_plat_rstream *stream, void *buffer,
+                                                  uint64_t length, uint64_t *out_got);
+
+/*! kaldro_plat_rstream_close() :
+ *  Releases the stream when `stream->handle` is not null. Close each stream once.
+ *  @return 0, always. */
+KALDRO_API kaldro_status kaldro_plat_rstream_close(kaldro_plat_rstream *stream);
+
+/*! kaldro_plat_dir_open() :
+ *  Sets `dir->state` to 0 and opens the directory at `path` for listing.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO (the handle field is then left as it was). */
+KALDRO_API kaldro_status kaldro_plat_dir_open(const char *path, kaldro_plat_dir *dir);
+
+/*! kaldro_plat_dir_next() :
+ *  Copies the next entry name with its terminating NUL into `name` of `capacity` bytes
+ *  and sets *has_entry = 1. Entries come in the platform's order, unsorted and
+ *  unfiltered: "." and ".." are listed like any other name.
+ *  @return KALDRO_OK with *has_entry = 0 at the end of the listing;
+ *          KALDRO_ERR_CAPACITY when the name and its NUL do not fit (the buffer and
+ *          *has_entry are left untouched, and the entry is consumed: the next call
+ *          returns the one after it); KALDRO_ERR_IO when the listing fails (nothing is
+ *          written). */
+KALDRO_API kaldro_status kaldro_plat_dir_next(kaldro_plat_dir *dir, char *name, uint64_t capacity,
+                                              int32_t *has_entry);
+
+/*! kaldro_plat_dir_close() :
+ *  Releases the directory when `dir->handle` is not null and sets `dir->state` to 0.
+ *  @return 0, always. */
+KALDRO_API kaldro_status kaldro_plat_dir_close(kaldro_plat_dir *dir);
+
+/*! kaldro_plat_thread_spawn() :
+ *  Stores `fn` and `arg` in `thread` and starts a joinable thread with default
+ *  attributes that calls fn(arg) and ends. `arg` may be null; it is passed through.
+ *  @return KALDRO_OK with the handle stored; KALDRO_ERR_NULL when `fn` or `thread` is
+ *          null (nothing starts, nothing is written); KALDRO_ERR_RESOURCE when the
+ *          system refuses the thread (nothing runs; the handle field is left as it was,
+ *          and the record is not to be joined). */
+KALDRO_API kaldro_status kaldro_plat_thread_spawn(kaldro_plat_thread_fn fn, void *arg,
+                                                  kaldro_plat_thread *thread);
+
+/*! kaldro_plat_thread_join() :
+ *  Waits until the thread of a successful spawn has ended and releases it; its writes
+ *  are then complete and visible to the caller. Join each spawned thread exactly once.
+ *  @return KALDRO_ERR_NULL when `thread` is null, else 0. */
+KALDRO_API kaldro_status kaldro_plat_thread_join(kaldro_plat_thread *thread);
+
+
 /*--- end of platform files and threads ---*/
 
 
@@ -316,7 +448,211 @@ KALDRO_API kaldro_status kaldro_cyclic_period(uint64_t a, uint64_t m, uint64_t l
 
 /*======================================================================================
  * Hypervectors and the octonion loop algebra
+ *
+ * Binary hypervectors are packed bit arrays of len bytes (dimension D = 8 len; bit i is
+ * bit i mod 8, from the least significant, of byte i / 8). Polar vectors hold one signed
+ * byte per element in {-1, 0, +1} (byte 255 is -1); Klein-four vectors one byte in 0..3.
+ * Element checks are made position by position: when an invalid element is met, the
+ * outputs (or counts) of the earlier positions are already written.
+ * An octonion is eight doubles, component 0 the real part; arrays of octonions are
+ * contiguous. The single-element operations take a dimension that must be 8.
  *====================================================================================*/
+
+/*! kaldro_hdc_bind() : out[k] = a[k] XOR b[k] for len bytes; out may be a or b.
+ *  Binding is its own inverse.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_bind(const uint8_t *a, const uint8_t *b, uint32_t len,
+                                         uint8_t *out);
+
+/*! kaldro_hdc_bundle() : bitwise strict majority of `count` vectors of len bytes: an
+ *  output bit is 1 when at least (count + 1) / 2 of the vectors have it set. count must
+ *  be odd, so no tie arises. out may be one of the vectors (but must not overlap one
+ *  partially).
+ *  @return KALDRO_ERR_NULL if vectors, out or any of the count vector pointers is null
+ *  (nothing written); KALDRO_ERR_INVALID if count is even (0 included) or len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_bundle(const uint8_t *const *vectors, uint32_t count,
+                                           uint32_t len, uint8_t *out);
+
+/*! kaldro_hdc_permute() : rotates the D-bit vector by `shift` positions: out bit i =
+ *  in bit (i - shift) mod D, so bits move towards higher indices and the top bit of the
+ *  last byte wraps to bit 0 of byte 0; a negative shift rotates the other way, and any
+ *  multiple of D copies. out must not overlap in.
+ *  @return KALDRO_ERR_NULL if in or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_permute(const uint8_t *in, uint32_t len, int32_t shift,
+                                            uint8_t *out);
+
+/*! kaldro_hdc_similarity() : *out = 1 - 2 h / D with h the Hamming distance of a and b;
+ *  1.0 for equal vectors, -1.0 for complementary ones. D is exact for every len.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_similarity(const uint8_t *a, const uint8_t *b,
+                                               uint32_t len, double *out);
+
+/*! kaldro_polar_bind() : out[i] = a[i] * b[i] (a[i] checked, then b[i], then out[i]
+ *  written); out may be a or b.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element is not -1, 0 or 1. */
+KALDRO_API kaldro_status kaldro_polar_bind(const int8_t *a, const int8_t *b, uint32_t len,
+                                           int8_t *out);
+
+/*! kaldro_polar_bundle() : out[i] = sign of the sum of the count vectors' elements at i
+ *  (0 for a zero sum, so an even count may tie to 0).
+ *  @return KALDRO_ERR_NULL if vectors or out is null, or when a null vector pointer is
+ *  met while summing position 0; KALDRO_ERR_INVALID if count = 0, len = 0 or an element
+ *  is invalid. */
+KALDRO_API kaldro_status kaldro_polar_bundle(const int8_t *const *vectors, uint32_t count,
+                                             uint32_t len, int8_t *out);
+
+/*! kaldro_polar_similarity() : *out = agreeing / considered positions. With skip_zero 0
+ *  every position is considered (two zeros agree); otherwise only positions where both
+ *  elements are non-zero. 0.0 when none is considered.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element is invalid (nothing written). */
+KALDRO_API kaldro_status kaldro_polar_similarity(const int8_t *a, const int8_t *b,
+                                                 uint32_t len, int skip_zero, double *out);
+
+/*! kaldro_polar_density() : *out = the fraction of non-zero elements of a.
+ *  @return KALDRO_ERR_NULL if a or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element is invalid. */
+KALDRO_API kaldro_status kaldro_polar_density(const int8_t *a, uint32_t len, double *out);
+
+/*! kaldro_klein4_bind() : out[i] = a[i] XOR b[i]; its own inverse; out may be a or b.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3. */
+KALDRO_API kaldro_status kaldro_klein4_bind(const uint8_t *a, const uint8_t *b,
+                                            uint32_t len, uint8_t *out);
+
+/*! kaldro_klein4_bundle() : per-bit majority: output bit 0 (bit 1) is set when more than
+ *  count / 2 of the vectors have it set; an even count ties to 0.
+ *  @return KALDRO_ERR_NULL if vectors or out is null, or when a null vector pointer is
+ *  met while counting position 0; KALDRO_ERR_INVALID if count = 0, len = 0 or an
+ *  element exceeds 3. */
+KALDRO_API kaldro_status kaldro_klein4_bundle(const uint8_t *const *vectors, uint32_t count,
+                                              uint32_t len, uint8_t *out);
+
+/*! kaldro_klein4_similarity() : *out = the fraction of positions with a[i] = b[i].
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3 (nothing written). */
+KALDRO_API kaldro_status kaldro_klein4_similarity(const uint8_t *a, const uint8_t *b,
+                                                  uint32_t len, double *out);
+
+/*! kaldro_klein4_triality_cycle() : maps 0->0, 1->2, 2->3, 3->1 (inverse = 0) or
+ *  0->0, 1->3, 2->1, 3->2 (inverse non-zero); each map has order 3.
+ *  @return KALDRO_ERR_NULL if in or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3. */
+KALDRO_API kaldro_status kaldro_klein4_triality_cycle(const uint8_t *in, uint32_t len,
+                                                      int inverse, uint8_t *out);
+
+/*! kaldro_klein4_bundle_accumulate() : adds v to the accumulator acc[2 len + 1]:
+ *  acc[1 + i] += bit 0 of v[i], acc[1 + len + i] += bit 1 of v[i], then acc[0] += 1.
+ *  The caller zeroes acc before the first accumulation.
+ *  @return KALDRO_ERR_NULL if acc or v is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3 (the counts of earlier positions stay added, acc[0] unchanged). */
+KALDRO_API kaldro_status kaldro_klein4_bundle_accumulate(uint32_t *acc, const uint8_t *v,
+                                                         uint64_t len);
+
+/*! kaldro_klein4_bundle_resolve() : out[i] = 2 (acc[1 + len + i] > t) + (acc[1 + i] > t)
+ *  with t = acc[0] / 2. After an odd number of accumulations this equals the one-shot
+ *  bundle. acc is left unchanged.
+ *  @return KALDRO_ERR_NULL if acc or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_klein4_bundle_resolve(const uint32_t *acc, uint8_t *out,
+                                                      uint64_t len);
+
+/*! kaldro_klein4_cooccurrence_fold() : zeroes table (n_symbols rows of 2 dim + 1
+ *  counters, each laid out as an accumulator of length dim), then for every position i
+ *  of the sequence accumulates into row sequence[i] the codebook rows (dim bytes each)
+ *  of the symbols at the positions within `window` of i, i itself excluded.
+ *  @return KALDRO_ERR_NULL if codebook, sequence or table is null; KALDRO_ERR_INVALID if
+ *  n_symbols, window or dim is 0, a sequence entry is n_symbols or more, or a codebook
+ *  element exceeds 3 (the counts added before it stay). */
+KALDRO_API kaldro_status kaldro_klein4_cooccurrence_fold(const uint8_t *codebook,
+                                                         uint32_t n_symbols,
+                                                         const uint32_t *sequence,
+                                                         uint32_t seq_len, uint32_t window,
+                                                         uint64_t dim, uint32_t *table);
+
+/*! kaldro_cd_basis_product() : the product of basis elements e_i e_j of the n-dimensional
+ *  Cayley-Dickson algebra is out_sign * e_(out_index), with out_index = i XOR j and
+ *  out_sign = +1 or -1. n = 8 gives the octonion table, n = 4 the quaternions.
+ *  @return KALDRO_ERR_NULL if out_index or out_sign is null; KALDRO_ERR_INVALID if n is
+ *  not a power of two in 1..64 or i or j lies outside 0..n-1. */
+KALDRO_API kaldro_status kaldro_cd_basis_product(uint32_t n, int32_t i, int32_t j,
+                                                 int32_t *out_index, int32_t *out_sign);
+
+/*! kaldro_loop_bind_f64() : out = a b, the octonion product (non-associative). All
+ *  inputs are read before the first output is written, so out may be a or b.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_bind_f64(const double *a, const double *b, uint64_t dim,
+                                              double *out);
+
+/*! kaldro_loop_conj_f64() : out = a*, the sign bits of components 1..7 flipped (0.0
+ *  becomes -0.0). Works in place.
+ *  @return KALDRO_ERR_NULL if a or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_conj_f64(const double *a, uint64_t dim, double *out);
+
+/*! kaldro_loop_inv_f64() : out = a* / N(a), N the squared norm. Octonions whose norm
+ *  overflows or underflows are rescaled by a power of two first, so the inverse is right
+ *  over the whole range. Works in place.
+ *  @return KALDRO_ERR_NULL if a or out is null; KALDRO_ERR_INVALID (nothing written) if
+ *  dim is not 8 or a is zero. */
+KALDRO_API kaldro_status kaldro_loop_inv_f64(const double *a, uint64_t dim, double *out);
+
+/*! kaldro_cross7_f64() : out = a b with component 0 set to +0.0: the seven-dimensional
+ *  cross product of the imaginary parts when a and b are imaginary.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_cross7_f64(const double *a, const double *b, uint64_t dim,
+                                           double *out);
+
+/*! kaldro_g2_three_form_f64() : *out = sum over k = 1..7 of a_k (b c)_k, accumulated with
+ *  fused multiply-add after a_0 * 0 (so a non-finite a_0 gives NaN).
+ *  @return KALDRO_ERR_NULL if a, b, c or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_g2_three_form_f64(const double *a, const double *b,
+                                                  const double *c, uint64_t dim,
+                                                  double *out);
+
+/*! kaldro_loop_associator_f64() : out = (a b) c - a (b c); zero when two arguments are
+ *  equal. out may be any of the inputs.
+ *  @return KALDRO_ERR_NULL if a, b, c or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_associator_f64(const double *a, const double *b,
+                                                    const double *c, uint64_t dim,
+                                                    double *out);
+
+/*! kaldro_loop_left_op_f64(), kaldro_loop_right_op_f64() : matrix[64] (row-major 8 x 8)
+ *  of x -> a x (left) or x -> x a (right): column c holds a e_c or e_c a.
+ *  @return KALDRO_ERR_NULL if a or matrix is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_left_op_f64(const double *a, uint64_t dim,
+                                                 double *matrix);
+KALDRO_API kaldro_status kaldro_loop_right_op_f64(const double *a, uint64_t dim,
+                                                  double *matrix);
+
+/*! kaldro_loop_bind_hd_f64() : out_k = a_k b_k for count octonions; out may be a or b.
+ *  Asks kaldro_simd_tier("KALDRO_LOOP_HD_FORCE_TIER", ...) once per call for the vector
+ *  width to use; every tier gives the same bits.
+ *  @return KALDRO_ERR_NULL if count is not 0 and a, b or out is null. */
+KALDRO_API kaldro_status kaldro_loop_bind_hd_f64(const double *a, const double *b,
+                                                 uint64_t count, double *out);
+
+/*! kaldro_loop_conj_hd_f64() : out_k = a_k* for count octonions.
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if a or out is null. */
+KALDRO_API kaldro_status kaldro_loop_conj_hd_f64(const double *a, uint64_t count,
+                                                 double *out);
+
+/*! kaldro_loop_inv_hd_f64() : out_k = the inverse of a_k, in order.
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if a or out is null;
+ *  KALDRO_ERR_INVALID at the first zero a_k (the earlier results stay written). */
+KALDRO_API kaldro_status kaldro_loop_inv_hd_f64(const double *a, uint64_t count,
+                                                double *out);
+
+/*! kaldro_loop_unbind_hd_f64() : out_k = key_k* bound_k, which gives back x from
+ *  bound_k = key_k x when key_k is a unit octonion (scaled by N(key_k) otherwise).
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if any pointer is null. */
+KALDRO_API kaldro_status kaldro_loop_unbind_hd_f64(const double *key, const double *bound,
+                                                   uint64_t count, double *out);
+
+/*! kaldro_loop_runbind_hd_f64() : out_k = bound_k key_k*, the right unbinding of
+ *  bound_k = x key_k.
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if any pointer is null. */
+KALDRO_API kaldro_status kaldro_loop_runbind_hd_f64(const double *key, const double *bound,
+                                                    uint64_t count, double *out);
 
 /*--- end of hypervectors and loop algebra ---*/
 
