@@ -175,62 +175,95 @@ KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
   }
 }
 
-// Sine and cosine of the same arguments (either pointer may be null). Reduction by the
-// 64-bit 2/pi, then both Taylor kernels on |r|; the quadrant picks and signs the result.
-// |r| is at most pi/4, so r^19 / 19! and r^20 / 20! are below 2^-61: the sine series is
-// complete after r^17 / 17! and the cosine series after r^18 / 18!, every later term
-// truncating to zero.
+// Argument reduction for sine and cosine: x = (q + 4j) pi/2 + r with |r| <= pi/4, by the
+// 64-bit 2/pi. Gives the quadrant, |r| in Q61 and the sign of r as a mask; fail is set
+// for infinities, NaN and |x| >= 2^55.
+struct Reduced {
+  uint64_t r_magnitude, quadrant, r_sign;
+  bool fail;
+};
+
+KALDRO_INLINE inline Reduced reduce_quadrant(double x) {
+  const uint64_t bits = double_bits(x);
+  const uint32_t e = uint32_t(bits >> 52) & 0x7FF;
+  const uint64_t frac = bits & kFracMask;
+  const bool negative = (bits >> 63) != 0;
+  const uint64_t m = e ? frac | (uint64_t(1) << 52) : frac;
+  const int32_t c = e ? int32_t(e) - 1075 : -1074;
+  Reduced out;
+  out.fail = e == 0x7FF || c > 2;
+  const bool tiny = c <= -125;  // |x| < 2^-72, zeros included
+  // Y = (M * K) >> (3 - c): |x| * 2/pi with 61 fractional bits; its low 64 bits hold
+  // the fraction and the low bits of the integer part, all that matters here.
+  const unsigned shift = unsigned(tiny || out.fail ? 1 : 3 - c);  // 1 ... 127
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 p = static_cast<unsigned __int128>(m) * kTwoOverPi64;
+  const uint64_t y = uint64_t(p >> shift);
+#else
+  uint64_t p_hi, p_lo;
+  {
+    const uint64_t al = m & 0xFFFFFFFFu, ah = m >> 32;
+    const uint64_t bl = kTwoOverPi64 & 0xFFFFFFFFu, bh = kTwoOverPi64 >> 32;
+    const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+    const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+    p_lo = (mid << 32) | (ll & 0xFFFFFFFFu);
+    p_hi = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+  }
+  const uint64_t y = shift >= 64 ? p_hi >> (shift - 64) : (p_lo >> shift) | (p_hi << (64 - shift));
+#endif
+  // integer part n and fraction f in [-1/2, 1/2), the tie at one half going up
+  const uint64_t frac61 = y & (kOne - 1);
+  const bool half = (y >> 60) & 1;
+  const uint64_t nq = (y >> 61) + (half ? 1 : 0);
+  const uint64_t f_mag = half ? kOne - frac61 : frac61;
+  out.quadrant = tiny ? 0 : (negative ? 0 - nq : nq) & 3;
+  out.r_magnitude = tiny ? 0 : q61_mul_magnitude(f_mag, kPiOver2Q61);
+  // r < 0: for x > 0 when the fraction was taken negative, for x < 0 when it was
+  // positive (a zero remainder has no sign to carry).
+  out.r_sign = sign_mask(half != negative);
+  return out;
+}
+
+// The Taylor kernels Ps(r) = r - r^3/3! + ... and Pc(r) = 1 - r^2/2! + ... on |r|, each
+// term divided (truncating) before it is carried on. |r| is at most pi/4, so r^19 / 19!
+// and r^20 / 20! are below 2^-61: the sine series is complete after r^17 / 17! and the
+// cosine series after r^18 / 18!, every later term truncating to zero. Step k divides by
+// (2k + 1) 2k for the sine and 2k (2k - 1) for the cosine; its numerator (the previous
+// term times r^2) is at most (pi/4)^(2k+1) / (2k - 1)!, or (pi/4)^(2k) / (2k - 2)!, in
+// Q61, which bounds its bits as below; with these bounds every division is one
+// multiplication giving the quotient in the high word.
+constexpr int kSineNumeratorBits[10] = {0, 61, 58, 53, 47, 40, 33, 25, 16, 8};
+constexpr int kCosineNumeratorBits[10] = {0, 62, 60, 56, 50, 44, 37, 29, 21, 12};
+
+constexpr uint64_t sine_divisor(uint64_t k) { return (2 * k + 1) * (2 * k); }
+constexpr uint64_t cosine_divisor(uint64_t k) { return (2 * k) * (2 * k - 1); }
+
+template <uint64_t K>
+constexpr DivisionMagic sine_magic = division_magic(sine_divisor(K), kSineNumeratorBits[K]);
+template <uint64_t K>
+constexpr DivisionMagic cosine_magic = division_magic(cosine_divisor(K), kCosineNumeratorBits[K]);
+
+// Sine and cosine of the same arguments (either pointer may be null): both kernels, the
+// quadrant picks and signs the result.
 template <int L>
 KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double *cos_out) {
-  uint64_t rm[L], w[L], ps[L], pc[L], ts[L], tc[L], quadrant[L], r_sign[L];
+  uint64_t w[L], ps[L], pc[L], ts[L], tc[L], quadrant[L], r_sign[L];
   bool fail[L];
   KALDRO_LANES(l) {
-    const uint64_t bits = double_bits(x[l]);
-    const uint32_t e = uint32_t(bits >> 52) & 0x7FF;
-    const uint64_t frac = bits & kFracMask;
-    const bool negative = (bits >> 63) != 0;
-    const uint64_t m = e ? frac | (uint64_t(1) << 52) : frac;
-    const int32_t c = e ? int32_t(e) - 1075 : -1074;
-    fail[l] = e == 0x7FF || c > 2;
-    const bool tiny = c <= -125;  // |x| < 2^-72, zeros included
-    // Y = (M * K) >> (3 - c): |x| * 2/pi with 61 fractional bits; its low 64 bits hold
-    // the fraction and the low bits of the integer part, all that matters here.
-    const unsigned shift = unsigned(tiny || fail[l] ? 1 : 3 - c);  // 1 ... 127
-#if defined(__SIZEOF_INT128__)
-    const unsigned __int128 p = static_cast<unsigned __int128>(m) * kTwoOverPi64;
-    const uint64_t y = uint64_t(p >> shift);
-#else
-    uint64_t p_hi, p_lo;
-    {
-      const uint64_t al = m & 0xFFFFFFFFu, ah = m >> 32;
-      const uint64_t bl = kTwoOverPi64 & 0xFFFFFFFFu, bh = kTwoOverPi64 >> 32;
-      const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
-      const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
-      p_lo = (mid << 32) | (ll & 0xFFFFFFFFu);
-      p_hi = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
-    }
-    const uint64_t y = shift >= 64 ? p_hi >> (shift - 64) : (p_lo >> shift) | (p_hi << (64 - shift));
-#endif
-    const uint64_t frac61 = y & (kOne - 1);
-    const bool half = (y >> 60) & 1;
-    const uint64_t nq = (y >> 61) + (half ? 1 : 0);
-    const uint64_t f_mag = half ? kOne - frac61 : frac61;
-    quadrant[l] = tiny ? 0 : (negative ? 0 - nq : nq) & 3;
-    rm[l] = tiny ? 0 : q61_mul_magnitude(f_mag, kPiOver2Q61);
-    // r < 0: for x > 0 when the fraction was taken negative, for x < 0 when it was
-    // positive (a zero remainder has no sign to carry).
-    r_sign[l] = sign_mask(half != negative);
-    const uint64_t w1 = q61_mul_magnitude(rm[l], rm[l]);
+    const Reduced red = reduce_quadrant(x[l]);
+    quadrant[l] = red.quadrant;
+    r_sign[l] = red.r_sign;
+    fail[l] = red.fail;
+    const uint64_t w1 = q61_mul_magnitude(red.r_magnitude, red.r_magnitude);
     w[l] = w1 << 3;
-    ps[l] = ts[l] = rm[l];
+    ps[l] = ts[l] = red.r_magnitude;
     tc[l] = w1 >> 1;  // r^2 / 2!
     pc[l] = kOne - tc[l];
   }
   unroll<8>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t k = I + 1;
-    constexpr uint64_t ds = (2 * k + 1) * (2 * k);
     KALDRO_LANES(l) {
-      ts[l] = q61_div_small<ds, 60>(q61_mul_high8(ts[l], w[l]));  // at most r^3 < 0.49
+      ts[l] = q61_div_small<sine_divisor(k), kSineNumeratorBits[k]>(q61_mul_high8(ts[l], w[l]));
       if constexpr (k & 1)
         ps[l] -= ts[l];
       else
@@ -239,9 +272,9 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
   });
   unroll<8>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t k = I + 2;
-    constexpr uint64_t dc = (2 * k) * (2 * k - 1);
     KALDRO_LANES(l) {
-      tc[l] = q61_div_small<dc, 60>(q61_mul_high8(tc[l], w[l]));  // at most r^4 / 2
+      tc[l] = q61_div_small<cosine_divisor(k), kCosineNumeratorBits[k]>(
+          q61_mul_high8(tc[l], w[l]));
       if constexpr (k & 1)
         pc[l] -= tc[l];
       else
@@ -263,6 +296,47 @@ KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double 
       const uint64_t v = apply_sign(q & 1 ? s : c, sign_mask(q == 1 || q == 2));
       cos_out[l] = select<L>(fail[l], bad, q61_to_double(int64_t(v)));
     }
+  }
+}
+
+// Sine or cosine alone: the quadrant decides before the series which of the two kernels
+// the result needs, so each argument runs one of them, nine steps (the sine's ninth term
+// is zero) whose divisions differ only in the multiplier chosen per argument. The same
+// operations on the same values as in sincos_lanes, so the same bits.
+template <int L, bool kCosine>
+KALDRO_INLINE inline void sin_or_cos_lanes(const double *x, double *out) {
+  uint64_t w[L], term[L], sum[L], quadrant[L], r_sign[L];
+  bool cosine_kernel[L], fail[L];
+  KALDRO_LANES(l) {
+    const Reduced red = reduce_quadrant(x[l]);
+    quadrant[l] = red.quadrant;
+    r_sign[l] = red.r_sign;
+    fail[l] = red.fail;
+    cosine_kernel[l] = ((red.quadrant & 1) != 0) != kCosine;
+    w[l] = q61_mul_magnitude(red.r_magnitude, red.r_magnitude) << 3;
+    term[l] = sum[l] = cosine_kernel[l] ? kOne : red.r_magnitude;
+  }
+  unroll<9>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t k = I + 1;
+    constexpr DivisionMagic ms = sine_magic<k>, mc = cosine_magic<k>;
+    static_assert(ms.shift == 0 && mc.shift == 0, "quotients in the high word");
+    KALDRO_LANES(l) {
+      const uint64_t m = cosine_kernel[l] ? mc.multiplier : ms.multiplier;
+      term[l] = q61_mul_high8(q61_mul_high8(term[l], w[l]), m);
+      if constexpr (k & 1)
+        sum[l] -= term[l];
+      else
+        sum[l] += term[l];
+    }
+  });
+  KALDRO_LANES(l) {
+    const uint64_t q = quadrant[l];
+    // Ps carries the sign of r; then the quadrant's sign: for the sine negative when
+    // q >= 2, for the cosine when q is 1 or 2
+    const uint64_t kernel = cosine_kernel[l] ? sum[l] : apply_sign(sum[l], r_sign[l]);
+    const bool negate = kCosine ? (q == 1 || q == 2) : q >= 2;
+    const uint64_t v = apply_sign(kernel, sign_mask(negate));
+    out[l] = select<L>(fail[l], x[l] - x[l], q61_to_double(int64_t(v)));
   }
 }
 
