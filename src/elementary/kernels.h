@@ -238,10 +238,12 @@ constexpr int kCosineNumeratorBits[10] = {0, 62, 60, 56, 50, 44, 37, 29, 21, 12}
 constexpr uint64_t sine_divisor(uint64_t k) { return (2 * k + 1) * (2 * k); }
 constexpr uint64_t cosine_divisor(uint64_t k) { return (2 * k) * (2 * k - 1); }
 
+#if defined(__SIZEOF_INT128__)
 template <uint64_t K>
 constexpr DivisionMagic sine_magic = division_magic(sine_divisor(K), kSineNumeratorBits[K]);
 template <uint64_t K>
 constexpr DivisionMagic cosine_magic = division_magic(cosine_divisor(K), kCosineNumeratorBits[K]);
+#endif
 
 // Sine and cosine of the same arguments (either pointer may be null): both kernels, the
 // quadrant picks and signs the result.
@@ -318,11 +320,18 @@ KALDRO_INLINE inline void sin_or_cos_lanes(const double *x, double *out) {
   }
   unroll<9>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t k = I + 1;
+#if defined(__SIZEOF_INT128__)
     constexpr DivisionMagic ms = sine_magic<k>, mc = cosine_magic<k>;
     static_assert(ms.shift == 0 && mc.shift == 0, "quotients in the high word");
+#endif
     KALDRO_LANES(l) {
+#if defined(__SIZEOF_INT128__)
       const uint64_t m = cosine_kernel[l] ? mc.multiplier : ms.multiplier;
       term[l] = q61_mul_high8(q61_mul_high8(term[l], w[l]), m);
+#else
+      const uint64_t d = cosine_kernel[l] ? cosine_divisor(k) : sine_divisor(k);
+      term[l] = q61_mul_high8(term[l], w[l]) / d;
+#endif
       if constexpr (k & 1)
         sum[l] -= term[l];
       else
