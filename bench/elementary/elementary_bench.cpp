@@ -128,23 +128,23 @@ int main(int argc, char **argv) {
   for (const Case &c : cases()) {
     std::vector<double> out(kCount);
     const std::string name = c.name;
-    double lib = bench::seconds_per_call([&] { sink += latency_lib(c); }, 50);
-    double peer = bench::seconds_per_call([&] { sink += latency_peer(c); }, 50);
+    double lib = bench::seconds_per_call([&] { sink += latency_lib(c); }, 10, 61);
+    double peer = bench::seconds_per_call([&] { sink += latency_peer(c); }, 10, 61);
     bench::print_ratio((name + "_latency").c_str(), "glibc", lib, peer);
     lib = bench::seconds_per_call([&] {
       for (size_t i = 0; i < kCount; ++i) c.lib(&out[i], c.x[i]);
       sink += out[7];
-    }, 50);
+    }, 10, 61);
     peer = bench::seconds_per_call([&] {
       for (size_t i = 0; i < kCount; ++i) out[i] = c.peer(c.x[i]);
       sink += out[7];
-    }, 50);
+    }, 10, 61);
     bench::print_ratio((name + "_throughput").c_str(), "glibc", lib, peer);
     if (c.many) {
       lib = bench::seconds_per_call([&] {
         c.many(c.x.data(), out.data(), kCount);
         sink += out[7];
-      }, 50);
+      }, 10, 61);
       bench::print_ratio((name + "_many").c_str(), "glibc", lib, peer);
     }
   }
