@@ -21,6 +21,7 @@ constexpr double kLn2High = std::bit_cast<double>(uint64_t(0x3FE62E42FEE00000));
 constexpr double kLn2Low = std::bit_cast<double>(uint64_t(0x3DEA39EF35793C76));
 constexpr double kLog2e = std::bit_cast<double>(uint64_t(0x3FF71547652B82FE));
 constexpr double kSqrt2 = std::bit_cast<double>(uint64_t(0x3FF6A09E667F3BCD));
+// the logarithm's interval switch compares significands with this one
 static_assert((std::bit_cast<uint64_t>(kSqrt2) & ((uint64_t(1) << 52) - 1)) == 0x6A09E667F3BCDull);
 constexpr double kExpOverflow = std::bit_cast<double>(uint64_t(0x40862E42FEFA39EF));
 constexpr double kExpUnderflow = std::bit_cast<double>(uint64_t(0xC08749999999999A));
@@ -76,7 +77,7 @@ KALDRO_INLINE inline int64_t q61_of_argument(double d) {
 
 // Exponential. The series runs on magnitudes: every term of the signed series is
 // sign(c)^i times the magnitude computed here, truncations included. With |r| at most
-// ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.35^15 / 15! < 2^-63), so it
+// ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.3466^15 / 15! < 2^-63), so it
 // and the three after it truncate to zero for every argument: the sum is complete after
 // r^14 / 14!.
 template <int L>
