@@ -538,6 +538,99 @@ KALDRO_API kaldro_status kaldro_plat_thread_join(kaldro_plat_thread *thread);
  * Elementary and orbital functions, autocorrelation and exact DFT
  *====================================================================================*/
 
+/* The library's own elementary functions, computed in Q61 fixed point (a signed 64-bit
+ * v standing for v / 2^61) by fixed steps, so that every platform with IEEE binary64
+ * arithmetic and a fused multiply-add gives the same bits. No system maths library is
+ * used. Each writes exactly one double through `out` unless `out` is null
+ * (KALDRO_ERR_NULL, nothing written); domain errors still write a value. All are
+ * stateless and safe to call from any number of threads. */
+
+/*! kaldro_exp() : e^x, within one unit in the last place over the normal range.
+ *  NaN gives the same NaN; x > 709.782712893384 gives +inf, x < -745.2 gives +0.0
+ *  (neither is an error).
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_exp(double *out, double x);
+
+/*! kaldro_log() : the natural logarithm: within about two units in the last place, and
+ *  with an absolute (not relative) accuracy of about 2^-60 for arguments near 1
+ *  (log(1.0000000001) = 1.000000082740371e-10). NaN gives the same NaN, +inf gives +inf.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for x < 0 (writes the quiet NaN
+ *  0x7FF8000000000000) and for x = +-0 (writes -inf); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_log(double *out, double x);
+
+/*! kaldro_rational_sqrt() : the square root by an exact integer root of the significand
+ *  scaled by 2^54, truncated, then rounded once to double: within one unit in the last
+ *  place, not always correctly rounded (sqrt(2) gives 1.414213562373095). A subnormal
+ *  significand is not normalised first, so subnormal arguments keep fewer bits.
+ *  sqrt(+-0) = +0.0, sqrt(NaN) = NaN, sqrt(+inf) = +inf.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for x < 0 (writes x - x: +0.0, or NaN for
+ *  -inf); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_rational_sqrt(double *out, double x);
+
+/*! kaldro_sin(), kaldro_cos() : sine and cosine with an absolute (not relative) accuracy
+ *  of about 2^-61 after a reduction by a 64-bit 2/pi, whose error grows with |x| (about
+ *  1.3e-21 |x|). The sign of a zero is not kept: sin(-0.0) = +0.0.
+ *  @return KALDRO_OK (NaN gives NaN); KALDRO_ERR_INVALID for +-inf (writes NaN) and for
+ *  |x| >= 2^55 (writes +0.0); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_sin(double *out, double x);
+KALDRO_API kaldro_status kaldro_cos(double *out, double x);
+
+/*! kaldro_atan() : the arctangent in [-pi/2, pi/2], within about two units in the last
+ *  place, the series itself to about 2^-60 absolute (so tiny arguments lose their
+ *  significant bits: atan(1e-30) = +0.0). atan(NaN) = pi/4; atan(-0.0) = +0.0.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_atan(double *out, double x);
+
+/*! kaldro_atan2() : the angle of the point (x, y), y first. x = +-0 gives pi/2 for
+ *  y > 0, -pi/2 for y < 0 and +0.0 otherwise; x < 0 adds pi when y >= 0 (-0.0 included)
+ *  and subtracts it otherwise; both infinite gives +-pi/4 (x = +inf) or +-3pi/4
+ *  (x = -inf) with the sign of y.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_atan2(double *out, double y, double x);
+
+/*! kaldro_pin_slot() : the polar angle, seen from the origin, of the point
+ *  c + r (cos theta, sin theta): atan2(sin(theta) r, fma(r, cos theta, c)).
+ *  *out is set to 0.0 before the arguments are checked.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID if r = 0 and c = 0; KALDRO_ERR_NULL if out is
+ *  null. */
+KALDRO_API kaldro_status kaldro_pin_slot(double *out, double theta, double r, double c);
+
+/*! kaldro_kepler_solve() : the eccentric anomaly E with M = E - e sin E, by Newton steps
+ *  from E = M + e sin M until a step is below `tolerance` in magnitude.
+ *  *out is set to the mean anomaly before the arguments are checked.
+ *  @return KALDRO_OK (e = 0 returns M at once); KALDRO_ERR_INVALID for e < 0, e >= 1 or
+ *  max_iterations = 0; KALDRO_ERR_CAPACITY when the iterations run out (*out holds the
+ *  last iterate); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_kepler_solve(uint32_t max_iterations, double *out,
+                                             double mean_anomaly, double eccentricity,
+                                             double tolerance);
+
+/*! kaldro_equation_of_centre() : true minus mean anomaly, the series
+ *  2e sin M + 5/4 e^2 sin 2M + 13/12 e^3 sin 3M + 103/96 e^4 sin 4M
+ *  + 1097/960 e^5 sin 5M + 1223/960 e^6 sin 6M truncated to its first `order` terms.
+ *  *out is set to 0.0 before the arguments are checked.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for e < 0, e >= 1 or order outside 1 ... 6;
+ *  KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_equation_of_centre(uint32_t order, double *out,
+                                                   double mean_anomaly, double eccentricity);
+
+/*! kaldro_autocorrelation_f64() : out[i] = sum over j of x[j] x[(i + j) mod n], summed
+ *  from 0.0 in increasing j by fused multiply-adds. out must not overlap x.
+ *  @return KALDRO_OK (n = 0 touches nothing, null pointers allowed); KALDRO_ERR_NULL if
+ *  x or out is null. */
+KALDRO_API kaldro_status kaldro_autocorrelation_f64(const double *x, uint64_t n, double *out);
+
+/*! kaldro_exact_dft_i64() : the discrete Fourier transforms of x and y (n = 2^k >= 2),
+ *  exactly: X_i = sum_j x_j w^(ij) = sum_t c_(i,t) w^t over t < n/2, using w^(n/2) = -1.
+ *  x_out and y_out are n x (n/2) tables, row i = frequency i, entry i (n/2) + t; sums
+ *  wrap as 64-bit two's complement. A non-zero `inverse` negates every exponent. The
+ *  tables must not overlap the inputs.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if any pointer is null; KALDRO_ERR_INVALID if n < 2
+ *  or n is not a power of two (nothing written). */
+KALDRO_API kaldro_status kaldro_exact_dft_i64(uint32_t n, uint32_t inverse, const int64_t *x,
+                                              const int64_t *y, int64_t *x_out,
+                                              int64_t *y_out);
+
 /*--- end of elementary functions ---*/
 
 
