@@ -68,23 +68,33 @@ kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf
   sha256_text(kManifestSchemaId, rec->descriptor_hash);
   memcpy(rec->parser_version, kParserVersion, sizeof(kParserVersion));
 
-  uint32_t cur = 0;
-  for (uint64_t off = 0; off < body_len; off += leaf_dim) {
-    const uint8_t tag = body[off];
-    if (tag == kCapTag) {
-      cur = rec->count++;
-      kaldro_sha256_hex(body + off, leaf_dim, rec->cap_sha256[cur]);
-      const size_t label_len = cap_label_len(body + off, leaf_dim);
-      memcpy(rec->label[cur], body + off + 1, label_len);
-      rec->label[cur][label_len] = '\0';
-      rec->byte_offset[cur] = uint32_t(off);
-      rec->byte_len[cur] = leaf_dim;
-      rec->leaf_count[cur] = 0;
-    } else {
-      rec->byte_len[cur] += leaf_dim;
-      rec->leaf_count[cur] += tag != kNonLeafTag;
+  // One chromosome at a time: its records are counted in registers up to the next cap.
+  char(*const cap_sha256)[65] = rec->cap_sha256;
+  char(*const labels)[kLabelMax + 1] = rec->label;
+  uint32_t *const offsets = rec->byte_offset;
+  uint32_t *const lengths = rec->byte_len;
+  uint32_t *const leaf_counts = rec->leaf_count;
+  uint32_t count = 0;
+  for (uint64_t off = 0; off < body_len;) {
+    const uint8_t *cap = body + off;
+    kaldro_sha256_hex(cap, leaf_dim, cap_sha256[count]);
+    const size_t label_len = cap_label_len(cap, leaf_dim);
+    memcpy(labels[count], cap + 1, label_len);
+    labels[count][label_len] = '\0';
+    offsets[count] = uint32_t(off);
+    uint32_t leaves = 0;
+    uint64_t end = off + leaf_dim;
+    for (; end < body_len; end += leaf_dim) {
+      const uint8_t tag = body[end];
+      if (tag == kCapTag) break;
+      leaves += tag != kNonLeafTag;
     }
+    lengths[count] = uint32_t(end - off);
+    leaf_counts[count] = leaves;
+    ++count;
+    off = end;
   }
+  rec->count = count;
   return KALDRO_OK;
 }
 
