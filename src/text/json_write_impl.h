@@ -1,0 +1,322 @@
+// The canonical JSON writer, written once over a scan policy (how runs of bytes that
+// need no escape are found) and compiled for each instruction-set tier. Iterative: the
+// traversal stack is local (at most 64 levels) and the key-order arrays live in the
+// caller's workspace.
+#pragma once
+
+#include "text/json_internal.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace kaldro::json {
+namespace {
+
+constexpr uint32_t kWriteMaxDepth = 64;
+
+inline bool is_container(const kaldro_json_node *n) {
+  return n->kind == KALDRO_JSON_ARRAY || n->kind == KALDRO_JSON_OBJECT;
+}
+inline uint32_t entry_count(const kaldro_json_node *n) {
+  return n->kind == KALDRO_JSON_ARRAY ? n->count : n->member_count;
+}
+
+// Depth D and widest object M of a tree, counted down to depth 64; `broken` is set when
+// a container within those levels holds a null array, item, key or value pointer.
+struct Shape {
+  uint32_t depth = 1;
+  uint32_t members = 0;
+  bool broken = false;
+};
+
+inline Shape measure_tree(const kaldro_json_node *root) {
+  Shape shape;
+  if (!is_container(root)) return shape;
+  struct Level {
+    const kaldro_json_node *node;
+    uint32_t next;
+  } levels[kWriteMaxDepth];
+  uint32_t sp = 0;
+  const kaldro_json_node *enter = root;
+  for (;;) {
+    if (enter) {
+      // A container at depth sp + 1 (at most 64).
+      const uint32_t n = entry_count(enter);
+      if (sp + 1 > shape.depth) shape.depth = sp + 1;
+      if (enter->kind == KALDRO_JSON_OBJECT) {
+        if (n > shape.members) shape.members = n;
+        if (n && (!enter->keys || !enter->values)) {
+          shape.broken = true;
+          enter = nullptr;
+          if (sp == 0) break;
+          continue;
+        }
+      } else if (n && !enter->items) {
+        shape.broken = true;
+        enter = nullptr;
+        if (sp == 0) break;
+        continue;
+      }
+      levels[sp++] = {enter, 0};
+      enter = nullptr;
+    }
+    if (sp == 0) break;
+    Level &top = levels[sp - 1];
+    const kaldro_json_node *node = top.node;
+    const uint32_t n = entry_count(node);
+    if (top.next == n) {
+      --sp;
+      continue;
+    }
+    const uint32_t i = top.next++;
+    const kaldro_json_node *child;
+    if (node->kind == KALDRO_JSON_OBJECT) {
+      if (!node->keys[i]) shape.broken = true;
+      child = node->values[i];
+    } else {
+      child = node->items[i];
+    }
+    if (!child) {
+      shape.broken = true;
+      continue;
+    }
+    if (is_container(child) && sp < kWriteMaxDepth) enter = child;
+  }
+  return shape;
+}
+
+// Bounded output: every piece is stored whole or, from the first piece that does not
+// fit, nothing more; the length always grows by the piece's size. `dst` is null when
+// nothing (more) is to be stored.
+struct Sink {
+  uint8_t *dst;
+  uint64_t cap;
+  uint64_t len = 0;
+  bool overflow = false;
+
+  void piece(const void *src, uint64_t n) {
+    if (dst) {
+      if (n <= cap - len) {
+        std::memcpy(dst + len, src, n);
+      } else {
+        dst = nullptr;
+        overflow = true;
+      }
+    }
+    len += n;
+  }
+  void byte(uint8_t c) {
+    if (dst) {
+      if (len < cap) {
+        dst[len] = c;
+      } else {
+        dst = nullptr;
+        overflow = true;
+      }
+    }
+    ++len;
+  }
+  // A run of plain bytes is a run of one-byte pieces: as many as fit are stored.
+  void run(const uint8_t *src, uint64_t n) {
+    if (dst) {
+      const uint64_t left = cap - len;
+      if (n <= left) {
+        std::memcpy(dst + len, src, n);
+      } else {
+        std::memcpy(dst + len, src, left);
+        dst = nullptr;
+        overflow = true;
+      }
+    }
+    len += n;
+  }
+};
+
+inline void write_escape(Sink &out, uint8_t c) {
+  char e[6] = {'\\', 0, 0, 0, 0, 0};
+  switch (c) {
+    case '"': e[1] = '"'; break;
+    case '\\': e[1] = '\\'; break;
+    case 0x08: e[1] = 'b'; break;
+    case 0x09: e[1] = 't'; break;
+    case 0x0A: e[1] = 'n'; break;
+    case 0x0C: e[1] = 'f'; break;
+    case 0x0D: e[1] = 'r'; break;
+    default: {
+      static const char kHex[] = "0123456789abcdef";
+      e[1] = 'u';
+      e[2] = '0';
+      e[3] = '0';
+      e[4] = kHex[c >> 4];
+      e[5] = kHex[c & 15];
+      out.piece(e, 6);
+      return;
+    }
+  }
+  out.piece(e, 2);
+}
+
+template <typename Scan>
+inline void write_string(Sink &out, const uint8_t *s, uint64_t n) {
+  out.byte('"');
+  const uint8_t *end = s + n;
+  while (s < end) {
+    const uint8_t *stop = Scan::find_special(s, end);
+    if (stop != s) out.run(s, uint64_t(stop - s));
+    if (stop == end) break;
+    write_escape(out, *stop);
+    s = stop + 1;
+  }
+  out.byte('"');
+}
+
+inline void write_double(Sink &out, double v) {
+  char buf[40];
+  int n;
+  if (__builtin_isfinite(v)) {
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+    n = int(r.ptr - buf);
+  } else {
+    n = std::snprintf(buf, sizeof buf, "%.17g", v);
+  }
+  out.piece(buf, uint64_t(n));
+  for (int i = 0; i < n; ++i) {
+    const char c = buf[i];
+    if (c == '.' || c == 'e' || c == 'E' || c == 'i' || c == 'n') return;
+  }
+  out.piece(".0", 2);
+}
+
+template <typename Scan>
+inline void write_scalar(Sink &out, const kaldro_json_node *n) {
+  switch (n->kind) {
+    case KALDRO_JSON_NULL: out.piece("null", 4); break;
+    case KALDRO_JSON_BOOL:
+      if (n->boolean) out.piece("true", 4);
+      else out.piece("false", 5);
+      break;
+    case KALDRO_JSON_INT: {
+      char buf[24];
+      const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(n->integer));
+      out.piece(buf, uint64_t(r.ptr - buf));
+      break;
+    }
+    case KALDRO_JSON_DOUBLE: write_double(out, n->number); break;
+    case KALDRO_JSON_STRING:
+      write_string<Scan>(out, reinterpret_cast<const uint8_t *>(n->str), n->len);
+      break;
+    default: break;  // other kinds, containers included here, are handled elsewhere
+  }
+}
+
+// Order arrays are unsigned 32-bit indices at any byte alignment.
+inline uint32_t load_index(const uint8_t *a, uint32_t i) {
+  uint32_t v;
+  std::memcpy(&v, a + uint64_t(i) * 4, 4);
+  return v;
+}
+inline void store_index(uint8_t *a, uint32_t i, uint32_t v) { std::memcpy(a + uint64_t(i) * 4, &v, 4); }
+
+// Sorts member indices 0..n-1 by key: bytewise as unsigned values, a key that is a
+// prefix of another first, equal keys in stored order. The result is that of a plain
+// insertion sort; the insertion point is found by binary search.
+inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) store_index(order, i, i);
+  for (uint32_t i = 1; i < n; ++i) {
+    const char *key = keys[i];
+    if (std::strcmp(keys[load_index(order, i - 1)], key) <= 0) continue;
+    // The first position in [0, i - 1) whose key is strictly greater.
+    uint32_t lo = 0, hi = i - 1;
+    while (lo < hi) {
+      const uint32_t mid = lo + (hi - lo) / 2;
+      if (std::strcmp(keys[load_index(order, mid)], key) > 0) hi = mid;
+      else lo = mid + 1;
+    }
+    std::memmove(order + uint64_t(lo) * 4 + 4, order + uint64_t(lo) * 4, uint64_t(i - lo) * 4);
+    store_index(order, lo, i);
+  }
+}
+
+template <typename Scan>
+kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_cap,
+                         uint64_t *out_len, void *workspace, uint64_t workspace_bytes) {
+  if (!root || !out_len) return KALDRO_ERR_NULL;
+  const Shape shape = measure_tree(root);
+  const uint64_t need = uint64_t(shape.depth) * (24 + 4 * uint64_t(shape.members));
+  if (!workspace || workspace_bytes < need || shape.broken) return KALDRO_ERR_INVALID;
+
+  Sink sink{static_cast<uint8_t *>(out), out_cap};
+  if (!is_container(root)) {
+    write_scalar<Scan>(sink, root);
+  } else {
+    uint8_t *orders = static_cast<uint8_t *>(workspace) + uint64_t(shape.depth) * 24;
+    const uint64_t order_bytes = 4 * uint64_t(shape.members);
+    struct Level {
+      const kaldro_json_node *node;
+      uint32_t next;
+      uint32_t count;
+      const uint8_t *order;
+    } levels[kWriteMaxDepth];
+    uint32_t sp = 0;
+    auto open = [&](const kaldro_json_node *n) {
+      Level &l = levels[sp];
+      l.node = n;
+      l.next = 0;
+      l.count = entry_count(n);
+      l.order = nullptr;
+      if (n->kind == KALDRO_JSON_OBJECT) {
+        sink.byte('{');
+        uint8_t *order = orders + uint64_t(sp) * order_bytes;
+        sort_members(n->keys, order, l.count);
+        l.order = order;
+      } else {
+        sink.byte('[');
+      }
+      ++sp;
+    };
+    open(root);
+    while (sp) {
+      Level &top = levels[sp - 1];
+      if (top.next == top.count) {
+        sink.byte(top.node->kind == KALDRO_JSON_OBJECT ? '}' : ']');
+        --sp;
+        continue;
+      }
+      if (top.next) sink.piece(", ", 2);
+      const kaldro_json_node *child;
+      if (top.order) {
+        const uint32_t m = load_index(top.order, top.next);
+        const char *key = top.node->keys[m];
+        write_string<Scan>(sink, reinterpret_cast<const uint8_t *>(key), std::strlen(key));
+        sink.piece(": ", 2);
+        child = top.node->values[m];
+      } else {
+        child = top.node->items[top.next];
+      }
+      ++top.next;
+      if (is_container(child)) {
+        if (sp == shape.depth) return KALDRO_ERR_CAPACITY;
+        open(child);
+      } else {
+        write_scalar<Scan>(sink, child);
+      }
+    }
+  }
+  *out_len = sink.len;
+  return sink.overflow && out ? KALDRO_ERR_CAPACITY : KALDRO_OK;
+}
+
+struct WriteScanPortable {
+  static const uint8_t *find_special(const uint8_t *p, const uint8_t *end) {
+    return find_special_portable(p, end);
+  }
+};
+
+}  // namespace
+
+#if defined(__x86_64__)
+kaldro_status write_avx2(const kaldro_json_node *root, void *out, uint64_t out_cap,
+                         uint64_t *out_len, void *workspace, uint64_t workspace_bytes);
+#endif
+
+}  // namespace kaldro::json
