@@ -170,6 +170,34 @@ inline void write_string(Sink &out, const uint8_t *s, uint64_t n) {
   out.byte('"');
 }
 
+// The decimal text of v as "%lld" gives it; returns its length (at most 20).
+inline uint64_t format_int(char *buf, int64_t v) {
+  static constexpr char kPairs[201] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char tmp[20];
+  char *w = tmp + sizeof tmp;
+  uint64_t m = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+  while (m >= 100) {
+    const uint64_t pair = m % 100;
+    m /= 100;
+    w -= 2;
+    std::memcpy(w, kPairs + pair * 2, 2);
+  }
+  if (m >= 10) {
+    w -= 2;
+    std::memcpy(w, kPairs + m * 2, 2);
+  } else {
+    *--w = char('0' + m);
+  }
+  uint64_t n = 0;
+  if (v < 0) buf[n++] = '-';
+  const uint64_t digits = uint64_t(tmp + sizeof tmp - w);
+  std::memcpy(buf + n, w, digits);
+  return n + digits;
+}
+
 inline void write_double(Sink &out, double v) {
   char buf[40];
   int n;
@@ -197,8 +225,7 @@ inline void write_scalar(Sink &out, const kaldro_json_node *n) {
       break;
     case KALDRO_JSON_INT: {
       char buf[24];
-      const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(n->integer));
-      out.piece(buf, uint64_t(r.ptr - buf));
+      out.piece(buf, format_int(buf, n->integer));
       break;
     }
     case KALDRO_JSON_DOUBLE: write_double(out, n->number); break;
