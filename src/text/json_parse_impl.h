@@ -5,7 +5,9 @@
 
 #include "text/json_internal.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <system_error>
 
 namespace kaldro::json {
 namespace {
@@ -70,7 +72,7 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // Converts a floating token exactly as strtod would. Tokens that are plain decimals
 // with at most 19 significant digits, a mantissa below 2^53 and a power of ten within
 // 10^±22 are computed directly (one correctly rounded multiplication or division gives
-// strtod's result); everything else goes through strtod on a NUL-terminated copy.
+// strtod's result); the others are converted by the standard library.
 inline double token_to_double(const uint8_t *start, const uint8_t *end) {
   const uint8_t *s = start;
   bool neg = false;
@@ -133,6 +135,12 @@ inline double token_to_double(const uint8_t *start, const uint8_t *end) {
       return neg ? -v : v;
     }
   }
+  // from_chars reads the same longest decimal prefix as strtod and rounds it the same
+  // way; what it refuses (values out of range, a token without digits) goes to strtod.
+  double v;
+  const auto r = std::from_chars(reinterpret_cast<const char *>(start),
+                                 reinterpret_cast<const char *>(end), v);
+  if (r.ec == std::errc()) return v;
   char buf[kMaxToken + 1];
   const size_t n = size_t(end - start);
   std::memcpy(buf, start, n);
@@ -256,36 +264,111 @@ class Parser {
     return KALDRO_OK;
   }
 
+  // Numbers are read in one pass over the usual shape (-? digits (. digits)? (e sign?
+  // digits)?), gathering up to 19 digits on the way. A token of that shape whose value
+  // is exact this way is converted on the spot; any other token (odd characters, more
+  // digits) goes through the conversions that follow strtoll and strtod to the letter.
   kaldro_status number(kaldro_json_node *n) {
     const uint8_t *start = p_;
     const uint8_t *s = p_;
-    if (*s == '-') ++s;
-    // Fast run over digits, then the rest of the token's characters.
-    const uint8_t *digits_end = Scan::skip_digits(s, end_);
-    const uint8_t *t = digits_end;
+    const bool neg = *s == '-';
+    if (neg) ++s;
+    uint64_t mant = 0;
+    const uint8_t *int_start = s;
+    s = digits(s, mant, 0);
+    const int int_digits = int(s - int_start);
+    int frac_digits = 0;
     bool floating = false;
-    while (t < end_ && is_number_char(*t)) {
-      floating |= (*t == '.' || *t == 'e' || *t == 'E');
-      ++t;
+    bool shaped = int_digits > 0;
+    int64_t exp10 = 0;
+    if (s < end_ && *s == '.') {
+      floating = true;
+      const uint8_t *f = s + 1;
+      s = digits(f, mant, int_digits);
+      frac_digits = int(s - f);
+      shaped = int_digits + frac_digits > 0;
     }
+    if (s < end_ && (*s == 'e' || *s == 'E')) {
+      floating = true;
+      const uint8_t *e = s + 1;
+      bool eneg = false;
+      if (e < end_ && (*e == '+' || *e == '-')) {
+        eneg = *e == '-';
+        ++e;
+      }
+      if (e < end_ && is_digit(*e)) {
+        int64_t ev = 0;
+        for (; e < end_ && is_digit(*e); ++e) {
+          if (ev < 100000) ev = ev * 10 + (*e - '0');
+        }
+        exp10 = eneg ? -ev : ev;
+        s = e;
+      } else {
+        shaped = false;
+        s = e;
+      }
+    }
+    // The token runs on over every number character.
+    const uint8_t *t = s;
+    while (t < end_ && is_number_char(*t)) ++t;
     p_ = t;
-    const uint64_t len = uint64_t(t - start);
-    if (len >= kMaxToken) return KALDRO_ERR_CAPACITY;
-    if (floating) {
-      n->kind = KALDRO_JSON_DOUBLE;
-      n->number = token_to_double(start, t);
-    } else {
+    if (uint64_t(t - start) >= kMaxToken) return KALDRO_ERR_CAPACITY;
+    if (t != s) {
+      shaped = false;
+      for (const uint8_t *c = s; c < t; ++c) floating |= (*c == '.' || *c == 'e' || *c == 'E');
+    }
+    if (!floating) {
       n->kind = KALDRO_JSON_INT;
-      if (t == digits_end && digits_end - s <= 18 && digits_end > s) {
-        // Up to 18 digits cannot overflow.
-        uint64_t v = 0;
-        for (const uint8_t *d = s; d < digits_end; ++d) v = v * 10 + uint64_t(*d - '0');
-        n->integer = s != start ? -int64_t(v) : int64_t(v);
+      if (shaped && int_digits <= 18) {
+        n->integer = neg ? -int64_t(mant) : int64_t(mant);
       } else {
         n->integer = token_to_int(start, t);
       }
+      return KALDRO_OK;
     }
+    n->kind = KALDRO_JSON_DOUBLE;
+    if (shaped && int_digits + frac_digits <= 19) {
+      if (mant == 0) {
+        n->number = neg ? -0.0 : 0.0;
+        return KALDRO_OK;
+      }
+      const int64_t e10 = exp10 - frac_digits;
+      if (mant <= (uint64_t(1) << 53) && e10 >= -22 && e10 <= 22) {
+        double v = double(mant);
+        v = e10 < 0 ? v / kPow10[-e10] : v * kPow10[e10];
+        n->number = neg ? -v : v;
+        return KALDRO_OK;
+      }
+    }
+    n->number = token_to_double(start, t);
     return KALDRO_OK;
+  }
+
+  // Gathers the digits from s into mant (which already holds `have` digits) while the
+  // total stays within 19, then steps over any further digits; returns the end.
+  const uint8_t *digits(const uint8_t *s, uint64_t &mant, int have) {
+    const uint8_t *first = s;
+#if KALDRO_JSON_SWAR
+    while (end_ - s >= 8 && have + int(s - first) + 8 <= 19) {
+      uint64_t v = load64(s);
+      if ((v & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
+          ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
+        break;
+      // Eight digits at once, as 2 x 4 x 2 partial sums.
+      v -= 0x3030303030303030ull;
+      v = (v * 10) + (v >> 8);
+      v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+           (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+          32;
+      mant = mant * 100000000ull + (v & 0xFFFFFFFFull);
+      s += 8;
+    }
+#endif
+    while (s < end_ && is_digit(*s)) {
+      if (have + int(s - first) < 19) mant = mant * 10 + uint64_t(*s - '0');
+      ++s;
+    }
+    return s;
   }
 
   // Reads a string whose opening quote has been consumed. The scratch block of r + 1

@@ -13,6 +13,9 @@ namespace kaldro::json {
 namespace {
 
 constexpr uint32_t kWriteMaxDepth = 64;
+// How many children ahead the traversals ask the memory system for (prefetch hints
+// never fault, so null and stale pointers are harmless here).
+constexpr uint32_t kPrefetchAhead = 8;
 
 inline bool is_container(const kaldro_json_node *n) {
   return n->kind == KALDRO_JSON_ARRAY || n->kind == KALDRO_JSON_OBJECT;
@@ -57,6 +60,9 @@ inline Shape measure_tree(const kaldro_json_node *root) {
         if (sp == 0) break;
         continue;
       }
+      // The children are read one after another; ask for the first few at once.
+      kaldro_json_node *const *kids = enter->kind == KALDRO_JSON_OBJECT ? enter->values : enter->items;
+      for (uint32_t k = 0; k < n && k < kPrefetchAhead; ++k) __builtin_prefetch(kids[k]);
       levels[sp++] = {enter, 0};
       enter = nullptr;
     }
@@ -73,8 +79,10 @@ inline Shape measure_tree(const kaldro_json_node *root) {
     if (node->kind == KALDRO_JSON_OBJECT) {
       if (!node->keys[i]) shape.broken = true;
       child = node->values[i];
+      if (i + kPrefetchAhead < n) __builtin_prefetch(node->values[i + kPrefetchAhead]);
     } else {
       child = node->items[i];
+      if (i + kPrefetchAhead < n) __builtin_prefetch(node->items[i + kPrefetchAhead]);
     }
     if (!child) {
       shape.broken = true;
@@ -86,49 +94,65 @@ inline Shape measure_tree(const kaldro_json_node *root) {
 }
 
 // Bounded output: every piece is stored whole or, from the first piece that does not
-// fit, nothing more; the length always grows by the piece's size. `dst` is null when
-// nothing (more) is to be stored.
+// fit, nothing more; the length always grows by the piece's size. While storing, `w`
+// runs from the buffer's start towards `limit`; once nothing more is to be stored (or
+// there is no buffer) `w` is null and `extra` counts the length past what was stored.
 struct Sink {
-  uint8_t *dst;
-  uint64_t cap;
-  uint64_t len = 0;
+  uint8_t *start;
+  uint8_t *w;
+  uint8_t *limit;
+  uint64_t extra = 0;
   bool overflow = false;
 
-  void piece(const void *src, uint64_t n) {
-    if (dst) {
-      if (n <= cap - len) {
-        std::memcpy(dst + len, src, n);
-      } else {
-        dst = nullptr;
-        overflow = true;
-      }
+  Sink(void *out, uint64_t cap) : start(static_cast<uint8_t *>(out)), w(start), limit(nullptr) {
+    if (out) {
+      const uintptr_t room = UINTPTR_MAX - uintptr_t(out);
+      limit = reinterpret_cast<uint8_t *>(uintptr_t(out) + (cap < room ? cap : room));
     }
-    len += n;
   }
-  void byte(uint8_t c) {
-    if (dst) {
-      if (len < cap) {
-        dst[len] = c;
-      } else {
-        dst = nullptr;
-        overflow = true;
-      }
+
+  uint64_t length() const { return (w ? uint64_t(w - start) : stored) + extra; }
+
+  [[gnu::always_inline]] void piece(const void *src, uint64_t n) {
+    if (w && uint64_t(limit - w) >= n) {
+      std::memcpy(w, src, n);
+      w += n;
+    } else {
+      miss(n);
     }
-    ++len;
+  }
+  [[gnu::always_inline]] void byte(uint8_t c) {
+    if (w && w != limit) {
+      *w++ = c;
+    } else {
+      miss(1);
+    }
   }
   // A run of plain bytes is a run of one-byte pieces: as many as fit are stored.
-  void run(const uint8_t *src, uint64_t n) {
-    if (dst) {
-      const uint64_t left = cap - len;
-      if (n <= left) {
-        std::memcpy(dst + len, src, n);
-      } else {
-        std::memcpy(dst + len, src, left);
-        dst = nullptr;
-        overflow = true;
+  [[gnu::always_inline]] void run(const uint8_t *src, uint64_t n) {
+    if (w && uint64_t(limit - w) >= n) {
+      std::memcpy(w, src, n);
+      w += n;
+    } else {
+      if (w) {
+        const uint64_t left = uint64_t(limit - w);
+        std::memcpy(w, src, left);
+        w += left;
+        n -= left;
       }
+      miss(n);
     }
-    len += n;
+  }
+
+ private:
+  uint64_t stored = 0;
+  void miss(uint64_t n) {
+    if (w) {
+      stored = uint64_t(w - start);
+      w = nullptr;
+      overflow = true;
+    }
+    extra += n;
   }
 };
 
@@ -154,6 +178,20 @@ inline void write_escape(Sink &out, uint8_t c) {
     }
   }
   out.piece(e, 2);
+}
+
+// A key: escaped like a string, up to its NUL (found on the way, not measured first).
+inline void write_key(Sink &out, const uint8_t *s) {
+  out.byte('"');
+  for (;;) {
+    const uint8_t *p = s;
+    while (!is_special(*p)) ++p;
+    if (p != s) out.run(s, uint64_t(p - s));
+    if (*p == 0) break;
+    write_escape(out, *p);
+    s = p + 1;
+  }
+  out.byte('"');
 }
 
 template <typename Scan>
@@ -244,10 +282,46 @@ inline uint32_t load_index(const uint8_t *a, uint32_t i) {
 }
 inline void store_index(uint8_t *a, uint32_t i, uint32_t v) { std::memcpy(a + uint64_t(i) * 4, &v, 4); }
 
-// Sorts member indices 0..n-1 by key: bytewise as unsigned values, a key that is a
-// prefix of another first, equal keys in stored order. The result is that of a plain
-// insertion sort; the insertion point is found by binary search.
+// The first 8 bytes of a key as a big-endian word, zero-padded after its NUL: words
+// compare like the keys unless both keys run on past 8 bytes with equal beginnings.
+inline uint64_t key_prefix(const char *k) {
+  uint64_t v = 0;
+  int i = 0;
+  for (; i < 8 && k[i]; ++i) v = (v << 8) | uint8_t(k[i]);
+  return v << (8 * (8 - i));
+}
+
+// Key order: bytewise as unsigned values, a key that is a prefix of another first.
+inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) {
+  if (pa != pb) return pa > pb;
+  if ((pa & 0xFF) == 0) return false;  // both keys end within their first 8 bytes
+  return std::strcmp(a + 8, b + 8) > 0;
+}
+
+// Sorts member indices 0..n-1 by key, equal keys keeping their stored order: the result
+// of a plain insertion sort (each entry moves left while the one before it is strictly
+// greater). Objects of up to kSortLocal members sort prefix words on the stack.
+constexpr uint32_t kSortLocal = 64;
+
 inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
+  if (n <= kSortLocal) {
+    uint64_t pre[kSortLocal];
+    uint32_t idx[kSortLocal];
+    for (uint32_t i = 0; i < n; ++i) __builtin_prefetch(keys[i]);
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint64_t p = key_prefix(keys[i]);
+      uint32_t j = i;
+      while (j > 0 && key_greater(pre[j - 1], keys[idx[j - 1]], p, keys[i])) {
+        pre[j] = pre[j - 1];
+        idx[j] = idx[j - 1];
+        --j;
+      }
+      pre[j] = p;
+      idx[j] = i;
+    }
+    std::memcpy(order, idx, uint64_t(n) * 4);
+    return;
+  }
   for (uint32_t i = 0; i < n; ++i) store_index(order, i, i);
   for (uint32_t i = 1; i < n; ++i) {
     const char *key = keys[i];
@@ -272,7 +346,7 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
   const uint64_t need = uint64_t(shape.depth) * (24 + 4 * uint64_t(shape.members));
   if (!workspace || workspace_bytes < need || shape.broken) return KALDRO_ERR_INVALID;
 
-  Sink sink{static_cast<uint8_t *>(out), out_cap};
+  Sink sink(out, out_cap);
   if (!is_container(root)) {
     write_scalar<Scan>(sink, root);
   } else {
@@ -285,7 +359,7 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       const uint8_t *order;
     } levels[kWriteMaxDepth];
     uint32_t sp = 0;
-    auto open = [&](const kaldro_json_node *n) {
+    auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
       Level &l = levels[sp];
       l.node = n;
       l.next = 0;
@@ -312,13 +386,17 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       if (top.next) sink.piece(", ", 2);
       const kaldro_json_node *child;
       if (top.order) {
+        if (top.next + 2 < top.count) {
+          const kaldro_json_node *soon = top.node->values[load_index(top.order, top.next + 2)];
+          __builtin_prefetch(soon->str);
+        }
         const uint32_t m = load_index(top.order, top.next);
-        const char *key = top.node->keys[m];
-        write_string<Scan>(sink, reinterpret_cast<const uint8_t *>(key), std::strlen(key));
+        write_key(sink, reinterpret_cast<const uint8_t *>(top.node->keys[m]));
         sink.piece(": ", 2);
         child = top.node->values[m];
       } else {
         child = top.node->items[top.next];
+        if (top.next + 2 < top.count) __builtin_prefetch(top.node->items[top.next + 2]->str);
       }
       ++top.next;
       if (is_container(child)) {
@@ -329,8 +407,8 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       }
     }
   }
-  *out_len = sink.len;
-  return sink.overflow && out ? KALDRO_ERR_CAPACITY : KALDRO_OK;
+  *out_len = sink.length();
+  return sink.overflow ? KALDRO_ERR_CAPACITY : KALDRO_OK;
 }
 
 struct WriteScanPortable {
