@@ -24,6 +24,20 @@ inline uint32_t entry_count(const kaldro_json_node *n) {
   return n->kind == KALDRO_JSON_ARRAY ? n->count : n->member_count;
 }
 
+// Parsed trees lie in document order: nodes run forward through the arena while the
+// pointer arrays of closed containers run backward from its far end. On entering a
+// container the traversals hint both streams ahead, which hides much of the latency
+// of deep chains of small containers. Hints never fault, so the addresses need not be
+// inside the tree.
+inline void prefetch_streams(const kaldro_json_node *n) {
+  const uintptr_t node = reinterpret_cast<uintptr_t>(n);
+  const uintptr_t list = reinterpret_cast<uintptr_t>(n->items);
+  __builtin_prefetch(reinterpret_cast<const void *>(node + 512));
+  __builtin_prefetch(reinterpret_cast<const void *>(node + 1024));
+  __builtin_prefetch(reinterpret_cast<const void *>(list - 128));
+  __builtin_prefetch(reinterpret_cast<const void *>(list - 256));
+}
+
 // Depth D and widest object M of a tree, counted down to depth 64; `broken` is set when
 // a container within those levels holds a null array, item, key or value pointer.
 struct Shape {
@@ -61,6 +75,7 @@ inline Shape measure_tree(const kaldro_json_node *root) {
         continue;
       }
       // The children are read one after another; ask for the first few at once.
+      prefetch_streams(enter);
       kaldro_json_node *const *kids = enter->kind == KALDRO_JSON_OBJECT ? enter->values : enter->items;
       for (uint32_t k = 0; k < n && k < kPrefetchAhead; ++k) __builtin_prefetch(kids[k]);
       levels[sp++] = {enter, 0};
@@ -236,12 +251,116 @@ inline uint64_t format_int(char *buf, int64_t v) {
   return n + digits;
 }
 
+// Powers of ten up to 10^21 (all below 2^75, so m * 10^k fits 128 bits for m < 2^53).
+constexpr unsigned __int128 pow10_u128(int k) {
+  unsigned __int128 v = 1;
+  for (int i = 0; i < k; ++i) v *= 10;
+  return v;
+}
+
+// Writes the 17-significant-digit "%.17g" text of a finite positive double whose
+// decimal exponent is between -5 and 16, computed exactly in 128-bit integers; returns
+// 0 (nothing written) outside that range or when the rounding is an exact tie, which
+// are left to the standard formatter.
+inline int format_g17_fast(char *buf, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, 8);
+  const int biased = int(bits >> 52) & 0x7FF;
+  if (biased == 0) return 0;  // subnormals
+  const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+  const int e = biased - 1075;  // v = m * 2^e
+  const int e2 = e + 52;        // floor(log2 v)
+  // floor(log10 v) is x_est or x_est + 1.
+  const int x_est = (e2 * 78913) >> 18;
+  if (x_est < -6 || x_est > 16) return 0;
+  constexpr unsigned __int128 kLow = 10000000000000000ull;   // 10^16
+  constexpr unsigned __int128 kHigh = 100000000000000000ull;  // 10^17
+  uint64_t d = 0;
+  int x = x_est;
+  for (int attempt = 0; attempt < 3 && !d; ++attempt) {
+    const int k = 16 - x;  // d = round(v * 10^k), to have 17 digits
+    if (k < 0 || k > 21) return 0;
+    const unsigned __int128 p = static_cast<unsigned __int128>(m) * pow10_u128(k);
+    unsigned __int128 q;
+    if (e >= 0) {
+      if (e > 60 || (p >> (127 - e)) != 0) return 0;
+      q = p << e;  // v * 10^k is an integer
+    } else {
+      const int sh = -e;
+      if (sh >= 127) return 0;
+      q = p >> sh;
+      const unsigned __int128 rem = p - (q << sh);
+      const unsigned __int128 half = static_cast<unsigned __int128>(1) << (sh - 1);
+      if (rem == half) return 0;  // an exact tie
+      if (rem > half) q += 1;
+    }
+    if (q >= kHigh) {
+      x += 1;  // too many digits (also when rounding carried into a new digit)
+    } else if (q < kLow) {
+      x -= 1;
+    } else {
+      d = uint64_t(q);
+    }
+  }
+  if (d == 0 || x < -5 || x > 16) return 0;
+  // The 17 digits of d, trailing zeros dropped.
+  char dig[17];
+  for (int i = 16; i >= 0; --i) {
+    dig[i] = char('0' + d % 10);
+    d /= 10;
+  }
+  int nd = 17;
+  while (nd > 1 && dig[nd - 1] == '0') --nd;
+  int n = 0;
+  if (x < -4) {
+    buf[n++] = dig[0];
+    if (nd > 1) {
+      buf[n++] = '.';
+      std::memcpy(buf + n, dig + 1, size_t(nd - 1));
+      n += nd - 1;
+    }
+    const int ax = -x;
+    buf[n++] = 'e';
+    buf[n++] = '-';
+    buf[n++] = char('0' + ax / 10);
+    buf[n++] = char('0' + ax % 10);
+  } else if (x >= 0) {
+    const int int_len = x + 1;
+    std::memcpy(buf, dig, size_t(int_len));
+    n = int_len;
+    if (nd > int_len) {
+      buf[n++] = '.';
+      std::memcpy(buf + n, dig + int_len, size_t(nd - int_len));
+      n += nd - int_len;
+    }
+  } else {
+    buf[n++] = '0';
+    buf[n++] = '.';
+    for (int i = 0; i < -x - 1; ++i) buf[n++] = '0';
+    std::memcpy(buf + n, dig, size_t(nd));
+    n += nd;
+  }
+  return n;
+}
+
 inline void write_double(Sink &out, double v) {
   char buf[40];
-  int n;
+  int n = 0;
   if (__builtin_isfinite(v)) {
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
-    n = int(r.ptr - buf);
+    if (v != 0) {
+      char *w = buf;
+      double a = v;
+      if (v < 0) {
+        *w++ = '-';
+        a = -v;
+      }
+      const int f = format_g17_fast(w, a);
+      if (f) n = int(w - buf) + f;
+    }
+    if (!n) {
+      const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+      n = int(r.ptr - buf);
+    }
   } else {
     n = std::snprintf(buf, sizeof buf, "%.17g", v);
   }
@@ -360,6 +479,7 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
     } levels[kWriteMaxDepth];
     uint32_t sp = 0;
     auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
+      prefetch_streams(n);
       Level &l = levels[sp];
       l.node = n;
       l.next = 0;

@@ -8,6 +8,7 @@
 #include "text/json_gen.h"
 #include "text/json_internal.h"
 #include "text/json_model.h"
+#include "text/json_write_impl.h"
 
 #include <cmath>
 #include <limits>
@@ -280,6 +281,53 @@ TEST(JsonWriter, Scalars) {
     if (!std::strpbrk(want, ".eEin")) w += ".0";
     ASSERT_EQ(dbl(v), w);
   }
+}
+
+// The exact 17-digit path for ordinary magnitudes against printf: random magnitudes
+// from 1e-7 to 1e19, short decimals, integers, dyadic fractions (where rounding ties
+// occur) and the neighbours of powers of ten.
+TEST(JsonWriter, DoublesOfOrdinaryMagnitude) {
+  std::mt19937_64 rng(8);
+  std::vector<double> vals;
+  for (int i = 0; i < 40000; ++i) {
+    const uint64_t exp = 1023 - 24 + rng() % 90;
+    const uint64_t bits = (exp << 52) | (rng() & ((uint64_t(1) << 52) - 1)) | (rng() & 1) << 63;
+    double v;
+    std::memcpy(&v, &bits, 8);
+    vals.push_back(v);
+  }
+  for (int i = 0; i < 20000; ++i) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%llu.%llue%d", (unsigned long long)(rng() % 100000),
+                  (unsigned long long)(rng() % 1000), int(rng() % 24) - 10);
+    vals.push_back(std::strtod(b, nullptr));
+    vals.push_back(double(rng() >> (rng() % 64)));
+  }
+  for (int m = 1; m < 2000; m += 7)
+    for (int j = 0; j < 75; ++j) vals.push_back(std::ldexp(double(m), -j));
+  for (int k = -8; k <= 20; ++k) {
+    const double p = std::pow(10.0, k);
+    double lo = p, hi = p;
+    for (int i = 0; i < 4; ++i) {
+      lo = std::nextafter(lo, 0.0);
+      hi = std::nextafter(hi, 1e300);
+      vals.push_back(lo);
+      vals.push_back(hi);
+    }
+    vals.push_back(p);
+    vals.push_back(p * 9.99999999999999999);
+  }
+  size_t direct = 0;
+  for (double v : vals) {
+    char want[48];
+    std::snprintf(want, sizeof want, "%.17g", v);
+    std::string w = want;
+    if (!std::strpbrk(want, ".eEin")) w += ".0";
+    ASSERT_EQ(dbl(v), w) << want;
+    char buf[48];
+    direct += kaldro::json::format_g17_fast(buf, std::fabs(v)) > 0;
+  }
+  EXPECT_GT(direct, vals.size() / 2);  // most of them take the integer path
 }
 
 TEST(JsonWriter, StringEscapes) {
