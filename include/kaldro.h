@@ -176,8 +176,9 @@ KALDRO_API kaldro_status kaldro_json_builder_init(kaldro_json_builder *builder, 
 
 /*! kaldro_json_new_null(), _new_bool(), _new_int(), _new_double() :
  *  Allocate one zero-filled 32-byte node (at the next multiple of 8 of `used`) and set it.
- *  `builder` must not be null. A bool is stored as 1 when `value` is non-zero.
- *  @return the node, or null with `failed` set when it does not fit. */
+ *  A bool is stored as 1 when `value` is non-zero.
+ *  @return the node, or null with `failed` set when it does not fit (null, and nothing
+ *          touched, when `builder` is null; the same holds for every constructor). */
 KALDRO_API kaldro_json_node *kaldro_json_new_null(kaldro_json_builder *builder);
 KALDRO_API kaldro_json_node *kaldro_json_new_bool(kaldro_json_builder *builder, int32_t value);
 KALDRO_API kaldro_json_node *kaldro_json_new_int(kaldro_json_builder *builder, int64_t value);

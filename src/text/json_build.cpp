@@ -6,7 +6,9 @@ namespace {
 
 using kaldro::json::arena_take;
 
+// A constructor given no builder has nothing to allocate from and returns null.
 void *builder_take(kaldro_json_builder *b, uint64_t bytes) {
+  if (!b) return nullptr;
   void *p = arena_take(b->base, b->size, b->used, bytes);
   if (!p) b->failed = 1;
   return p;

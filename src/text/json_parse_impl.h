@@ -388,7 +388,7 @@ class Parser {
         if (!block) return KALDRO_ERR_CAPACITY;
         block[r] = 0;
       }
-      std::memcpy(block, s, r);
+      copy_bytes(block, s, r);
       p_ = stop + 1;
       *bytes = block;
       *len = r;
@@ -460,7 +460,7 @@ class Parser {
       }
       // Plain bytes up to the next special one.
       const uint8_t *next = Scan::find_special(c, end_);
-      std::memcpy(w, c, size_t(next - c));
+      copy_bytes(w, c, uint64_t(next - c));
       w += next - c;
       c = next;
     }

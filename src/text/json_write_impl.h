@@ -130,7 +130,7 @@ struct Sink {
 
   [[gnu::always_inline]] void piece(const void *src, uint64_t n) {
     if (w && uint64_t(limit - w) >= n) {
-      std::memcpy(w, src, n);
+      copy_bytes(w, src, n);
       w += n;
     } else {
       miss(n);
@@ -146,7 +146,7 @@ struct Sink {
   // A run of plain bytes is a run of one-byte pieces: as many as fit are stored.
   [[gnu::always_inline]] void run(const uint8_t *src, uint64_t n) {
     if (w && uint64_t(limit - w) >= n) {
-      std::memcpy(w, src, n);
+      copy_bytes(w, src, n);
       w += n;
     } else {
       if (w) {
@@ -423,6 +423,10 @@ inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) 
 constexpr uint32_t kSortLocal = 64;
 
 inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
+  if (n <= 1) {
+    if (n) store_index(order, 0, 0);
+    return;
+  }
   if (n <= kSortLocal) {
     uint64_t pre[kSortLocal];
     uint32_t idx[kSortLocal];

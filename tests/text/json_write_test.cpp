@@ -72,6 +72,12 @@ TEST(JsonBuilder, InitChecks) {
   EXPECT_EQ(b.failed, 1);
   b.used = 99;
   ASSERT_EQ(kaldro_json_builder_init(&b, arena, sizeof arena), KALDRO_OK);
+  // Constructors without a builder give null rather than crash.
+  EXPECT_EQ(kaldro_json_new_null(nullptr), nullptr);
+  EXPECT_EQ(kaldro_json_new_int(nullptr, 1), nullptr);
+  EXPECT_EQ(kaldro_json_new_string(nullptr, "a", 1), nullptr);
+  EXPECT_EQ(kaldro_json_new_array(nullptr, nullptr, 0), nullptr);
+  EXPECT_EQ(kaldro_json_new_object(nullptr, nullptr, nullptr, 0), nullptr);
   EXPECT_EQ(b.base, reinterpret_cast<uint8_t *>(arena));
   EXPECT_EQ(b.size, sizeof arena);
   EXPECT_EQ(b.used, 0u);
@@ -238,6 +244,39 @@ TEST(JsonWriter, KeyOrder) {
   kaldro_json_node *o = kaldro_json_new_object(&b, keys, vals, 3);
   written(o);
   EXPECT_STREQ(o->keys[0], "b");
+}
+
+// Objects narrow and wide (both sides of the on-stack sort), with keys that share long
+// beginnings, are empty, repeat, or hold bytes from 0x80 up: the members come out in
+// the reference order, equal keys in stored order.
+TEST(JsonWriter, KeyOrderOfWideObjectsAndLongKeys) {
+  std::mt19937_64 rng(12);
+  const char *stems[] = {"", "abcdefgh", "abcdefghij", "abcdefg", "z", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x"};
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t n = uint32_t(round < 150 ? rng() % 70 : 60 + rng() % 200);
+    std::vector<std::string> keys(n);
+    for (auto &k : keys) {
+      k = stems[rng() % 6];
+      const int extra = int(rng() % 4);
+      for (int i = 0; i < extra; ++i) k += char("ab\x7f\x80"[rng() % 4]);
+    }
+    std::vector<uint64_t> arena(4096 + n * 16);
+    kaldro_json_builder b;
+    ASSERT_EQ(kaldro_json_builder_init(&b, arena.data(), arena.size() * 8), KALDRO_OK);
+    std::vector<const char *> kp(n);
+    std::vector<kaldro_json_node *> vp(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      kp[i] = keys[i].c_str();
+      vp[i] = kaldro_json_new_int(&b, i);
+    }
+    kaldro_json_node *obj = kaldro_json_new_object(&b, kp.data(), vp.data(), n);
+    ASSERT_EQ(b.failed, 0);
+    for (int tier : tiers()) {
+      std::string got;
+      ASSERT_EQ(write(obj, got, tier), KALDRO_OK);
+      ASSERT_EQ(got, model::canonical(obj)) << "members " << n;
+    }
+  }
 }
 
 TEST(JsonWriter, Scalars) {
