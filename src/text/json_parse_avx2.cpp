@@ -1,5 +1,5 @@
-// The JSON parser compiled with AVX2 scans: 32 bytes at a time for string runs, white
-// space and digits, falling back to the word-at-a-time scans near the end of the text.
+// The JSON parser compiled with AVX2 scans: 32 bytes at a time for string runs and
+// white space, falling back to the word-at-a-time scans near the end of the text.
 #include "text/json_parse_impl.h"
 
 #include <immintrin.h>
@@ -50,10 +50,6 @@ struct ScanAvx2 {
       p += 32;
     }
     while (p < end && is_ws(*p)) ++p;
-    return p;
-  }
-  static const uint8_t *skip_digits(const uint8_t *p, const uint8_t *end) {
-    while (p < end && is_digit(*p)) ++p;
     return p;
   }
 };

@@ -69,74 +69,10 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Converts a floating token exactly as strtod would. Tokens that are plain decimals
-// with at most 19 significant digits, a mantissa below 2^53 and a power of ten within
-// 10^±22 are computed directly (one correctly rounded multiplication or division gives
-// strtod's result); the others are converted by the standard library.
+// Converts a floating token exactly as strtod would: from_chars reads the same longest
+// decimal prefix and rounds it the same way; what it refuses (values out of range, a
+// token without digits) goes to strtod itself on a NUL-terminated copy.
 inline double token_to_double(const uint8_t *start, const uint8_t *end) {
-  const uint8_t *s = start;
-  bool neg = false;
-  if (s < end && *s == '-') {
-    neg = true;
-    ++s;
-  }
-  uint64_t mant = 0;
-  int digits = 0;  // significant digits gathered into mant
-  int exp10 = 0;
-  bool any_digit = false;
-  bool exact = true;
-  for (; s < end && is_digit(*s); ++s) {
-    any_digit = true;
-    if (mant == 0 && *s == '0') continue;
-    if (digits < 19) {
-      mant = mant * 10 + uint64_t(*s - '0');
-      ++digits;
-    } else {
-      exact = false;
-    }
-  }
-  if (s < end && *s == '.') {
-    ++s;
-    for (; s < end && is_digit(*s); ++s) {
-      any_digit = true;
-      if (mant == 0 && *s == '0') {
-        --exp10;
-        continue;
-      }
-      if (digits < 19) {
-        mant = mant * 10 + uint64_t(*s - '0');
-        ++digits;
-        --exp10;
-      } else {
-        exact = false;
-      }
-    }
-  }
-  if (exact && any_digit) {
-    if (s < end && (*s == 'e' || *s == 'E')) {
-      const uint8_t *e = s + 1;
-      bool eneg = false;
-      if (e < end && (*e == '+' || *e == '-')) {
-        eneg = *e == '-';
-        ++e;
-      }
-      if (e < end && is_digit(*e)) {
-        int ev = 0;
-        for (; e < end && is_digit(*e); ++e) {
-          if (ev < 100000) ev = ev * 10 + (*e - '0');
-        }
-        exp10 += eneg ? -ev : ev;
-      }
-    }
-    if (mant == 0) return neg ? -0.0 : 0.0;
-    if (mant <= (uint64_t(1) << 53) && exp10 >= -22 && exp10 <= 22) {
-      double v = double(mant);
-      v = exp10 < 0 ? v / kPow10[-exp10] : v * kPow10[exp10];
-      return neg ? -v : v;
-    }
-  }
-  // from_chars reads the same longest decimal prefix as strtod and rounds it the same
-  // way; what it refuses (values out of range, a token without digits) goes to strtod.
   double v;
   const auto r = std::from_chars(reinterpret_cast<const char *>(start),
                                  reinterpret_cast<const char *>(end), v);
@@ -600,10 +536,6 @@ struct ScanPortable {
   }
   static const uint8_t *skip_ws(const uint8_t *p, const uint8_t *end) {
     while (p < end && is_ws(*p)) ++p;
-    return p;
-  }
-  static const uint8_t *skip_digits(const uint8_t *p, const uint8_t *end) {
-    while (p < end && is_digit(*p)) ++p;
     return p;
   }
 };
