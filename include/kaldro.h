@@ -111,6 +111,163 @@ KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
  * JSON: document model, parser, builder and canonical writer
  *====================================================================================*/
 
+/*! kaldro_json_kind: the kind tag of a JSON node (a signed 32-bit int). */
+typedef int32_t kaldro_json_kind;
+#define KALDRO_JSON_NULL 0   /*!< no payload */
+#define KALDRO_JSON_BOOL 1   /*!< `boolean` */
+#define KALDRO_JSON_INT 2    /*!< `integer` */
+#define KALDRO_JSON_DOUBLE 3 /*!< `number` */
+#define KALDRO_JSON_STRING 4 /*!< `str`, `len` */
+#define KALDRO_JSON_ARRAY 5  /*!< `items`, `count` */
+#define KALDRO_JSON_OBJECT 6 /*!< `keys`, `values`, `member_count` */
+
+/* The payload words are unnamed unions; GCC and Clang accept them in C99 as well. */
+#if defined(__GNUC__) && !defined(__cplusplus)
+#define KALDRO_UNNAMED __extension__
+#else
+#define KALDRO_UNNAMED
+#endif
+
+/*! kaldro_json_node: one JSON value, 32 bytes, read directly by callers.
+ *  Layout: `kind` at offset 0, then three 64-bit payload words at offsets 8, 16, 24.
+ *  Nodes are zero-filled when allocated, so fields a kind does not use read as zero.
+ *  - BOOL:   `boolean` is 0 or 1.
+ *  - INT:    `integer`.            DOUBLE: `number`.
+ *  - STRING: `str` points at `len` decoded bytes; they are NOT NUL-terminated and may
+ *            hold zero bytes: compare by length and bytes.
+ *  - ARRAY:  `items` points at `count` node pointers, in document order.
+ *  - OBJECT: `keys` (NUL-terminated strings) and `values` are parallel arrays of
+ *            `member_count` pointers, in document order; duplicate keys are all kept.
+ *  An empty array or object still has non-null `items` (or `keys` and `values`). */
+typedef struct kaldro_json_node {
+  kaldro_json_kind kind;
+  KALDRO_UNNAMED union {
+    int32_t boolean;
+    int64_t integer;
+    double number;
+    const char *str;
+    struct kaldro_json_node **items;
+    const char **keys;
+  };
+  KALDRO_UNNAMED union {
+    uint32_t len;
+    uint32_t count;
+    struct kaldro_json_node **values;
+  };
+  KALDRO_UNNAMED union {
+    uint32_t member_count;
+    uint64_t reserved_word;
+  };
+} kaldro_json_node;
+
+/*! kaldro_json_parse() :
+ *  Parses `text_len` bytes of JSON (no NUL needed) into a tree carved from `arena`, front
+ *  to back in blocks that start at multiples of 8 from the arena's start (pass an
+ *  8-byte aligned arena). The tree holds no pointers into `text`.
+ *  Arena use, in order: a 32-byte node per value when its first character is reached;
+ *  r + 1 bytes of string scratch per string or key (r = raw bytes up to the closing
+ *  quote); for a container root a 2560-byte stack; per container a 64-byte value list
+ *  and, for objects, a 64-byte key list (doubled when full); per key its bytes and a
+ *  NUL; at each close the final pointer arrays (8 * count bytes, 8 when empty).
+ *  Numbers: a token holding `.`, `e` or `E` is converted as strtod does, any other as
+ *  strtoll (base 10, saturating); conversion stops where the token stops making sense,
+ *  so 1.2.3 is 1.2. At most 64 containers may be open at once.
+ *  @return KALDRO_ERR_NULL when `out_root` is null, `text` is null with a non-zero
+ *          length or `arena` is null with a non-zero size; KALDRO_ERR_INVALID for
+ *          malformed text; KALDRO_ERR_CAPACITY when the arena runs out, a number token
+ *          has 63 characters or more, or a 65th container opens. The first failure
+ *          decides; `*out_root` is written only on success. */
+KALDRO_API kaldro_status kaldro_json_parse(const void *text, uint64_t text_len, void *arena,
+                                           uint64_t arena_bytes, kaldro_json_node **out_root);
+
+/*! kaldro_json_object_get() :
+ *  @return the value of the first member of `object` whose key equals `key` (both
+ *          compared up to their NUL), skipping members whose key pointer is null; null
+ *          when either argument is null, `object` is not an object, or nothing matches. */
+KALDRO_API const kaldro_json_node *kaldro_json_object_get(const kaldro_json_node *object,
+                                                          const char *key);
+
+/*! kaldro_json_builder: a bump allocator of nodes over a caller's arena.
+ *  `used` counts the bytes handed out, alignment gaps included; `failed` turns 1 at the
+ *  first allocation that does not fit and stays 1 until the next init. After building,
+ *  test `failed`; the tail (`base` + `used`, `size` - `used` bytes) may serve as the
+ *  writer's workspace. */
+typedef struct kaldro_json_builder {
+  uint8_t *base;
+  uint64_t size;
+  uint64_t used;
+  int32_t failed;
+} kaldro_json_builder;
+
+/*! kaldro_json_builder_init() :
+ *  Sets `base`, `size`, `used` = 0 and `failed` = 0.
+ *  @return KALDRO_ERR_NULL when `builder` is null, or `arena` is null with a non-zero
+ *          size; else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_json_builder_init(kaldro_json_builder *builder, void *arena,
+                                                  uint64_t arena_bytes);
+
+/*! kaldro_json_new_null(), _new_bool(), _new_int(), _new_double() :
+ *  Allocate one zero-filled 32-byte node (at the next multiple of 8 of `used`) and set it.
+ *  A bool is stored as 1 when `value` is non-zero.
+ *  @return the node, or null with `failed` set when it does not fit (null, and nothing
+ *          touched, when `builder` is null; the same holds for every constructor). */
+KALDRO_API kaldro_json_node *kaldro_json_new_null(kaldro_json_builder *builder);
+KALDRO_API kaldro_json_node *kaldro_json_new_bool(kaldro_json_builder *builder, int32_t value);
+KALDRO_API kaldro_json_node *kaldro_json_new_int(kaldro_json_builder *builder, int64_t value);
+KALDRO_API kaldro_json_node *kaldro_json_new_double(kaldro_json_builder *builder, double value);
+
+/*! kaldro_json_new_string() :
+ *  A string node whose `str` is `bytes` itself (not copied: keep the bytes valid and
+ *  unchanged while the tree is used) and whose `len` is `len`.
+ *  @return the node, or null with `failed` set. */
+KALDRO_API kaldro_json_node *kaldro_json_new_string(kaldro_json_builder *builder,
+                                                    const char *bytes, uint32_t len);
+
+/*! kaldro_json_new_array() :
+ *  Allocates the node, then an array of 8 * `count` bytes (8 when `count` is 0), and
+ *  copies the `count` item pointers (`items` is read only when `count` is non-zero).
+ *  Both allocations are attempted even when the first fails.
+ *  @return the node, or null with `failed` set when any allocation failed. */
+KALDRO_API kaldro_json_node *kaldro_json_new_array(kaldro_json_builder *builder,
+                                                   kaldro_json_node *const *items,
+                                                   uint32_t count);
+
+/*! kaldro_json_new_object() :
+ *  Allocates the node, the key array, then the value array (each 8 * `count` bytes, 8
+ *  when `count` is 0) and copies the pointers; the keys themselves are not copied and
+ *  are kept in the order given (not sorted, not checked for duplicates). The arrays are
+ *  read only when `count` is non-zero. Every allocation is attempted.
+ *  @return the node, or null with `failed` set when any allocation failed. */
+KALDRO_API kaldro_json_node *kaldro_json_new_object(kaldro_json_builder *builder,
+                                                    const char *const *keys,
+                                                    kaldro_json_node *const *values,
+                                                    uint32_t count);
+
+/*! kaldro_json_write_arena_bytes() :
+ *  @return 0 for a null root, else 16 + D * (24 + 4 * M), where D is the container
+ *          nesting depth (the root is depth 1 even when it is a scalar; nothing below
+ *          depth 64 is visited) and M the largest member count of any object within
+ *          those levels. A scalar root gives 40. */
+KALDRO_API uint64_t kaldro_json_write_arena_bytes(const kaldro_json_node *root);
+
+/*! kaldro_json_write_ws() :
+ *  Writes `root` as canonical JSON: members in key order (bytewise, shorter first, equal
+ *  keys in stored order), ", " and ": " separators, integers as "%lld", doubles as
+ *  "%.17g" with ".0" appended when the text has no '.', 'e', 'E', 'i' or 'n'; no other
+ *  white space, no NUL and no trailing newline. With `out` null only the length is
+ *  computed. An undersized `out` receives the longest prefix that ends between whole
+ *  pieces (a bracket, separator, literal, number, escape or plain byte).
+ *  @return KALDRO_ERR_NULL when `root` or `out_len` is null; KALDRO_ERR_INVALID when
+ *          `workspace` is null or smaller than D * (24 + 4 * M) bytes, or when the tree
+ *          holds a null item, value or key pointer (nothing written in these cases);
+ *          KALDRO_ERR_CAPACITY when containers nest deeper than 64 (`*out_len` not
+ *          written), or when `out` is non-null and the text is longer than `out_cap`
+ *          (`*out_len` holds the full length); else KALDRO_OK with the length. */
+KALDRO_API kaldro_status kaldro_json_write_ws(const kaldro_json_node *root, void *out,
+                                              uint64_t out_cap, uint64_t *out_len,
+                                              void *workspace, uint64_t workspace_bytes);
+
+
 /*--- end of JSON ---*/
 
 
