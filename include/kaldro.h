@@ -679,6 +679,117 @@ KALDRO_API kaldro_status kaldro_genome_replace(const char *dir, const char *labe
  * Chromosome bundles: export, import, explode and pack
  *====================================================================================*/
 
+/* A chromosome bundle is one chromosome of a genome in a file of its own: a
+ * self-verifying JSON document (schema "kaldro://schema/genome_chromosome/v1") that
+ * carries the chromosome's region as hex text with its SHA-256, the genome's leaf_dim
+ * and the_one, and the same attestation and rendering sections as a manifest, written
+ * canonically and followed by one line feed. A bundle holds exactly one chromosome: its
+ * region opens with a cap record carrying the bundle's label and holds no other cap.
+ *
+ * Explode writes every chromosome of a genome as "<label>.chr" into a directory; pack
+ * imports every "*.chr" bundle of a directory into a genome in the order of their
+ * labels, so a genome exploded and packed into an empty directory holds the same
+ * chromosomes, ordered by label. Imports go through the crash-safe save of the store:
+ * a failed import leaves the target genome as it was.
+ *
+ * `the_one` and `the_one_len` are optional throughout: they serve only to rebuild the
+ * catalog of a genome without "manifest.json"; when `the_one` is not null,
+ * `the_one_len` must lie in 1..256. Workspaces are carved as described per function, at
+ * 16-byte boundaries from their start; kaldro_genome_arena_bytes() with the largest
+ * region as `region_bytes` sizes them. */
+
+/*! kaldro_genome_export() :
+ *  Writes the bundle of the first chromosome labelled `label` of the genome in `dir` to
+ *  `out_path` (created or truncated). The region's cap record is checked against the
+ *  manifest's "cap_sha256"; the rest of the body is not verified.
+ *  Workspace: the catalog first; then, for a region of R bytes, the region (R), its hex
+ *  text (2R + 1) and the bundle text (2R + 4096), then the builder's nodes. A text that
+ *  outgrows its area (labels of escaped bytes) is placed behind the builder.
+ *  @return KALDRO_ERR_NULL: `dir`, `label`, `out_path` or `workspace` null;
+ *          KALDRO_ERR_INVALID: `the_one_len` outside 1..256 with `the_one` given; no
+ *          entry carries the label; a malformed manifest or entry ("leaf_dim" outside
+ *          1..256, offsets and lengths that are not whole records within the body,
+ *          digests that are not 64 characters, a the_one hex text over 512); a cap
+ *          record that does not match its digest, or a region that is not one
+ *          chromosome with that label;
+ *          KALDRO_ERR_CAPACITY: a path too long, a workspace too small, a region of
+ *          2 GiB or more;
+ *          KALDRO_ERR_IO: the body cannot be read or the bundle not written;
+ *          the catalog's and the JSON writer's statuses otherwise. No file is written
+ *          on any failure before the final write. */
+KALDRO_API kaldro_status kaldro_genome_export(const char *dir, const char *label,
+                                              const char *out_path, const uint8_t *the_one,
+                                              size_t the_one_len, uint8_t *workspace,
+                                              size_t workspace_bytes);
+
+/*! kaldro_genome_import() :
+ *  Verifies the bundle at `bundle_path` and adds its chromosome to the genome in `dir`:
+ *  when `dir` holds no "turns.bin", a new genome is saved from the bundle's region,
+ *  leaf_dim and the_one; otherwise the region is appended to the verified body, which
+ *  must have the bundle's leaf_dim and the_one and must not catalogue its label yet.
+ *  Hex texts are accepted in either case.
+ *  Workspace: for a bundle file of B bytes, its text (B + 1), the decoded region (B + 1
+ *  from the next 16-byte boundary after B), then the parser's arena, which afterwards
+ *  holds the merged body (rounded up to 16) and the catalog and save of the genome.
+ *  @return KALDRO_ERR_NULL: `bundle_path`, `dir` or `workspace` null;
+ *          KALDRO_ERR_INVALID, checked in this order: `the_one_len` outside 1..256 with
+ *          `the_one` given; a wrong "data_schema_id"; "data" or "attestation" not
+ *          objects; "leaf_dim" outside 1..256 or "label" not a string under 256 bytes;
+ *          a region or the_one hex text that is missing, of odd length, not hex or
+ *          does not match its "sha256"; a "response_sha256" other than the region's
+ *          digest; a the_one not "leaf_dim" bytes long; a region that is not one
+ *          chromosome with the bundle's label; then, against an existing genome, another
+ *          leaf_dim or the_one, a label already catalogued, a body that no longer
+ *          matches its manifest;
+ *          KALDRO_ERR_CAPACITY: a workspace too small, a the_one over 256 bytes;
+ *          KALDRO_ERR_IO: the bundle or the body cannot be read;
+ *          the parser's, the catalog's and the save's statuses otherwise. Nothing is
+ *          written on any failure. */
+KALDRO_API kaldro_status kaldro_genome_import(const char *bundle_path, const char *dir,
+                                              const uint8_t *the_one, size_t the_one_len,
+                                              uint8_t *workspace, size_t workspace_bytes);
+
+/*! kaldro_genome_explode() :
+ *  Exports every chromosome of the genome in `dir`, in manifest order, to
+ *  "<out_dir>/<label>.chr" (`out_dir` must exist). All labels are checked before any
+ *  file is written: each must be a string of at most 251 bytes (taken up to its first
+ *  zero byte) that is non-empty, not "." or "..", without '/' or '\', and no two may
+ *  name the same file. A genome without chromosomes writes nothing.
+ *  Workspace: a label table of 256 bytes per chromosome (at least one), then the
+ *  catalog and every export.
+ *  @return KALDRO_ERR_NULL: `dir`, `out_dir` or `workspace` null;
+ *          KALDRO_ERR_INVALID: `the_one_len` outside 1..256 with `the_one` given, no
+ *          chromosome list, a label that fails the checks above;
+ *          KALDRO_ERR_CAPACITY: a workspace too small for the label table, a bundle
+ *          path of more than 4095 bytes;
+ *          the catalog's statuses, or the first failing export's status (the bundles
+ *          written before it remain). */
+KALDRO_API kaldro_status kaldro_genome_explode(const char *dir, const char *out_dir,
+                                               const uint8_t *the_one, size_t the_one_len,
+                                               uint8_t *workspace, size_t workspace_bytes);
+
+/*! kaldro_genome_pack() :
+ *  Imports every bundle of `bundle_dir` into the genome in `dir`, in the order of their
+ *  labels (compared bytewise; equal labels keep the directory's listing order). A
+ *  bundle is a file whose name is 5 to 263 bytes long and ends in ".chr"; at most 65536
+ *  directory entries are looked at. Every bundle is read and its schema and label
+ *  checked before any is imported. When `dir` holds no body, the first bundle in label
+ *  order creates the genome and every later one must match its leaf_dim and the_one.
+ *  Workspace: 264 bytes per bundle for its name, then 256 for its label (from a 16-byte
+ *  boundary), then the file area that reads each bundle and serves each import.
+ *  @return KALDRO_ERR_NULL: `bundle_dir`, `dir` or `workspace` null;
+ *          KALDRO_ERR_INVALID: `the_one_len` outside 1..256 with `the_one` given; no
+ *          bundle (or no directory); a bundle with another "data_schema_id" or without a
+ *          string label of at most 255 bytes;
+ *          KALDRO_ERR_CAPACITY: a workspace too small for the tables or a bundle, an
+ *          entry name over 263 bytes, more bundles on the second listing than on the
+ *          first;
+ *          KALDRO_ERR_IO: a listing or read failure; the parser's statuses, or the
+ *          first failing import's status (the imports before it remain). */
+KALDRO_API kaldro_status kaldro_genome_pack(const char *bundle_dir, const char *dir,
+                                            const uint8_t *the_one, size_t the_one_len,
+                                            uint8_t *workspace, size_t workspace_bytes);
+
 /*--- end of chromosome bundles ---*/
 
 

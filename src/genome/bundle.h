@@ -1,0 +1,54 @@
+// Internal pieces of the chromosome bundle operations shared by export and import and by
+// explode and pack, which are built on them: the bundle's constant texts and the export
+// of one chromosome from a catalog that is already in hand.
+#pragma once
+
+#include <kaldro.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "genome/genome.h"
+
+namespace kaldro::genome {
+
+inline constexpr char kBundleSchemaId[] = "kaldro://schema/genome_chromosome/v1";
+inline constexpr size_t kBundleSchemaIdLen = sizeof(kBundleSchemaId) - 1;
+static_assert(kBundleSchemaIdLen == 36);
+inline constexpr char kBundleRule[] = "genome_chromosome/v2";
+inline constexpr char kBundleDoi[] = "10.0/kaldro.genome.chromosome";
+inline constexpr char kBundleUrl[] = "https://kaldro.dev/genome/chromosome";
+inline constexpr char kBundleCiteAs[] = "kaldro genome chromosome bundle (UPSTREAM \xC2\xA7" "43)";
+static_assert(sizeof(kBundleCiteAs) - 1 == 47);
+inline constexpr char kBundleNamePrefix[] = "kaldro chromosome bundle (";
+inline constexpr char kBundlePurpose[] =
+    "One self-contained, MPR-attested chromosome: its fixed-width region (CHROM cap + "
+    "coupled turns) + the_one, re-importable self-verifying.";
+
+// The builder area an export is sure to manage with when its text fits the text area:
+// the bundle's nodes and arrays take under 2 KiB and the writer's stack under 256 bytes.
+inline constexpr uint64_t kExportBuilderBytes = 16384;
+
+// Bytes an export of a region of `region_len` bytes lays out before its builder area:
+// the region, its hex text and the bundle text, each at a 16-byte boundary.
+// UINT64_MAX when that does not fit 64 bits.
+uint64_t export_areas_bytes(uint64_t region_len);
+
+// The export of the chromosome labelled `label` from the catalog `root`: every check
+// and step that follows the catalog read. The values the bundle needs are copied out of
+// the catalog first, so `workspace` may hold the catalog itself (a plain export) or be
+// a region of its own (explode keeps one catalog for all its exports).
+kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir, const char *label,
+                                  const char *out_path, uint8_t *workspace,
+                                  uint64_t workspace_bytes);
+
+// Pack holds each bundle's file name, with its terminator, in an entry of this size.
+inline constexpr size_t kBundleNameBytes = 264;
+
+// Stable insertion sort of pack's table entries by label (NUL-terminated strings of
+// unsigned bytes); each name moves with its label and equal labels keep their order.
+// `scratch` (which may be too small, or null with 0 bytes) speeds up large tables.
+void sort_by_label(char (*names)[kBundleNameBytes], char (*labels)[kLabelMax + 1], uint32_t m,
+                   uint8_t *scratch, uint64_t scratch_bytes);
+
+}  // namespace kaldro::genome
