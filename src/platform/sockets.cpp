@@ -43,7 +43,7 @@ const char *home_dir() {
 bool format_socket_path(char *out, const char *home, const char *name) {
   const int n = snprintf(out, kPathCapacity, "%s/.kaldro/bus-%s.sock", home, name);
   if (n < 0 || static_cast<size_t>(n) >= kPathCapacity) {
-    out[0] = '\0';
+    memset(out, 0, kPathCapacity);
     return false;
   }
   return true;
@@ -185,7 +185,7 @@ KALDRO_API kaldro_status kaldro_plat_stream_listen(const char *name,
 
   const int fd = new_stream_socket();
   if (fd < 0) {
-    path[0] = '\0';
+    memset(path, 0, kPathCapacity);
     return KALDRO_ERR_IO;
   }
   // Every check comes before the stale file is removed: a refused listen removes
@@ -215,7 +215,7 @@ KALDRO_API kaldro_status kaldro_plat_stream_listen(const char *name,
   }
   if (status != KALDRO_OK) {
     close(fd);
-    path[0] = '\0';
+    memset(path, 0, kPathCapacity);
     return status;
   }
   chmod(path, 0600);
