@@ -42,21 +42,44 @@ bool peer_is_this_user(int fd) {
 }
 
 // Answers requests on one connection until a frame, the handler or the stream ends it.
+// Each read takes whatever has arrived, so a request that came in one piece costs one
+// read; bytes of a following request read along with it are kept for the next round,
+// its length word in `header` and the rest at the front of the request buffer.
 void serve_connection(kaldro_bus_server *server, int fd) {
+  uint8_t *const request = server->request;
+  uint8_t header[4];
+  uint64_t have = 0;  // bytes of the stream read ahead: header first, then request
   while (server->stop == 0) {
-    uint8_t header[4];
-    if (kaldro::stream_read(fd, header, sizeof header) != KALDRO_OK) return;
+    while (have < sizeof header) {
+      const uint64_t n = kaldro::stream_read_some(fd, header + have, sizeof header - have,
+                                                  request, kBufferBytes);
+      if (n == 0) return;
+      have += n;
+    }
     const uint32_t len = get_be32(header);
     if (len > kBufferBytes) return;
-    if (kaldro::stream_read(fd, server->request, len) != KALDRO_OK) return;
+    uint64_t body = have - sizeof header;  // request bytes already in the buffer
+    if (body < len) {
+      // The rest of this request, and not a byte beyond it.
+      if (kaldro::stream_read(fd, request + body, len - body) != KALDRO_OK) return;
+      body = len;
+    }
     uint64_t reply_len = server->reply_capacity;
-    if (server->handler(server->request, len, server->reply, &reply_len, server->context) != KALDRO_OK)
+    if (server->handler(request, len, server->reply, &reply_len, server->context) != KALDRO_OK)
       return;
     // A length beyond the reply buffer would send bytes that are not the reply.
     if (reply_len > server->reply_capacity || reply_len > kMaxFrame) return;
-    put_be32(header, static_cast<uint32_t>(reply_len));
-    const kaldro::WritePiece frame[2] = {{header, sizeof header}, {server->reply, reply_len}};
+    uint8_t reply_header[4];
+    put_be32(reply_header, static_cast<uint32_t>(reply_len));
+    const kaldro::WritePiece frame[2] = {{reply_header, sizeof reply_header},
+                                         {server->reply, reply_len}};
     if (kaldro::stream_write(fd, frame, 2) != KALDRO_OK) return;
+    // Move what was read beyond this request to the front.
+    const uint64_t ahead = body - len;
+    const uint64_t in_header = ahead < sizeof header ? ahead : sizeof header;
+    memcpy(header, request + len, in_header);
+    if (ahead > in_header) memmove(request, request + len + in_header, ahead - in_header);
+    have = ahead;
   }
 }
 

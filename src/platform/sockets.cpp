@@ -117,6 +117,17 @@ kaldro_status stream_read(int fd, void *buf, uint64_t len) {
   return KALDRO_OK;
 }
 
+uint64_t stream_read_some(int fd, void *first, uint64_t first_len, void *second,
+                          uint64_t second_len) {
+  iovec iov[2] = {{first, static_cast<size_t>(first_len < kMaxChunk ? first_len : kMaxChunk)},
+                  {second, static_cast<size_t>(second_len < kMaxChunk ? second_len : kMaxChunk)}};
+  for (;;) {
+    const ssize_t n = readv(fd, iov, 2);
+    if (n > 0) return static_cast<uint64_t>(n);
+    if (n == 0 || errno != EINTR) return 0;
+  }
+}
+
 kaldro_status stream_write(int fd, const WritePiece *pieces, size_t count) {
   constexpr size_t kMaxVector = 4;
   size_t piece = 0;     // the piece the cursor is in

@@ -230,6 +230,55 @@ TEST_F(Bus, ServerWireBytesAgainstRawClient) {
   kaldro_bus_server_stop(s);
 }
 
+TEST_F(Bus, RequestsSentAheadAreAnsweredInOrder) {
+  // A raw client that does not wait for replies: bursts of frames in one write, cut at
+  // every kind of place (inside a length word, inside a payload), must be answered
+  // exactly as if they had come one at a time.
+  Calls calls;
+  calls.count = 0;
+  kaldro_bus_server *s = nullptr;
+  ASSERT_EQ(kaldro_bus_serve("ahead", reverse_and_count, &calls, &s), KALDRO_OK);
+  calls.server = s;
+  ServerThread loop(s);
+  const int fd = raw_connect(sock_path("ahead"));
+  ASSERT_GE(fd, 0);
+  std::mt19937_64 rng(5);
+  uint64_t n = 0;
+  for (int burst = 0; burst < 40; ++burst) {
+    std::string wire, expected;
+    const int frames = 1 + static_cast<int>(rng() % 6);
+    for (int f = 0; f < frames; ++f) {
+      size_t len = rng() % 40;
+      if (rng() % 8 == 0) len = 70000 + rng() % 100000;
+      std::string req(len, '\0');
+      for (auto &ch : req) ch = static_cast<char>(rng());
+      wire += frame(req);
+      expected += frame(expected_reverse(req, n++));
+    }
+    // Written in pieces of random size, so that reads end anywhere in a frame.
+    std::thread writer([&] {
+      size_t at = 0;
+      while (at < wire.size()) {
+        const size_t piece = std::min<size_t>(wire.size() - at, 1 + rng() % 9000);
+        if (!raw_write(fd, wire.substr(at, piece))) break;
+        at += piece;
+      }
+    });
+    const std::string got = raw_read(fd, expected.size());
+    writer.join();
+    ASSERT_TRUE(got == expected) << "burst " << burst;
+  }
+  // A burst whose second frame is oversize: the first is answered, then the end.
+  ASSERT_TRUE(raw_write(fd, frame("last") + be32(uint32_t(kMiB + 1)) + "xyz"));
+  bool closed = false;
+  EXPECT_EQ(raw_read_to_end(fd, &closed), frame(expected_reverse("last", n)));
+  EXPECT_TRUE(closed);
+  close(fd);
+  loop.finish();
+  EXPECT_EQ(loop.served(), 1);
+  kaldro_bus_server_stop(s);
+}
+
 TEST_F(Bus, EchoThroughClient) {
   kaldro_bus_server *s = nullptr;
   ASSERT_EQ(kaldro_bus_serve("echo", echo, nullptr, &s), KALDRO_OK);
