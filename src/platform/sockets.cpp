@@ -89,7 +89,7 @@ Probe probe_server(const sockaddr_un *addr) {
   do {
     rc = connect(s, reinterpret_cast<const sockaddr *>(addr), kAddressLength);
   } while (rc != 0 && errno == EINTR);
-  const bool answers = rc == 0 || errno == EAGAIN || errno == EINPROGRESS;
+  const bool answers = rc == 0 || errno == EAGAIN || errno == EINPROGRESS || errno == EISCONN;
   close(s);
   return answers ? Probe::answers : Probe::silent;
 }
