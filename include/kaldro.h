@@ -395,6 +395,43 @@ KALDRO_API kaldro_status kaldro_cascade_best_rational_signed_f64(int64_t max_den
                                                                  int64_t *num_out,
                                                                  uint64_t *den_out, double x);
 
+/*! kaldro_cascade_kuramoto_step_f64() : one explicit Euler step of n all-to-all coupled
+ *  phase oscillators: out[i] = fma(dt, fma(K / n, s_i, omega[i]), theta[i]), where s_i is
+ *  the plain sum over j = 0..n-1 in order of sin(theta[j] - theta[i]) taken with
+ *  kaldro_sin. out must not overlap theta. Phases are not wrapped.
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_OK at once for n = 0; KALDRO_ERR_NULL
+ *  if theta or omega is null. */
+KALDRO_API kaldro_status kaldro_cascade_kuramoto_step_f64(const double *theta,
+                                                          const double *omega, uint64_t n,
+                                                          double *out, double K, double dt);
+
+/*! kaldro_cascade_kuramoto_step_general_f64() : the step with phase lag alpha, optional
+ *  coupling matrix W (n x n, row i holds the weights on oscillator i) and optional drives:
+ *  g = fused sum over j in order of h_ij * sin(theta[j] - theta[i] - alpha), with
+ *  h_ij = W[i*n+j] * K, or K / n without W; f = omega[i] + g; with drive,
+ *  f = fma(gain[i] (1.0 without gain), sin(drive[i] - theta[i]), f); gain without drive
+ *  is ignored; out[i] = fma(dt, f, theta[i]). out must not overlap theta.
+ *  @return as kaldro_cascade_kuramoto_step_f64. */
+KALDRO_API kaldro_status kaldro_cascade_kuramoto_step_general_f64(
+    const double *theta, const double *omega, uint64_t n, const double *W,
+    const double *drive, const double *gain, double *out, double K, double alpha,
+    double dt);
+
+/*! kaldro_cascade_parallel_sector_dispatch() : applies op in `sectors` (1 to 4) symmetry
+ *  sectors at once, one thread each: sector k computes out_k = S_k(op(S_k(src))) with
+ *  S_0 the identity, S_1 negation, S_2 slot reversal and S_3 both. Sector k uses the n
+ *  doubles at element k * n of out and of scratch (capacity doubles each). A sector whose
+ *  thread cannot be started runs on the caller's thread; every started thread is joined,
+ *  in sector order, before the return. op must be safe to call from several threads at
+ *  once. Every sector runs to completion even when another fails.
+ *  @return in check order: KALDRO_ERR_NULL if op, out or scratch is null, or src is null
+ *  with n not 0; KALDRO_ERR_INVALID if sectors is outside 1..4; KALDRO_ERR_CAPACITY if
+ *  sectors * n exceeds capacity; then the first non-zero status of the sectors in
+ *  sector order, else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_cascade_parallel_sector_dispatch(
+    kaldro_cascade_operator op, void *ctx, const double *src, uint64_t n, uint32_t sectors,
+    double *out, double *scratch, uint64_t capacity);
+
 /*--- end of cascade dynamics ---*/
 
 #ifdef __cplusplus
