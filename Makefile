@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure demo test sanitize bench clean
+.PHONY: all deps configure demo test sanitize bench package install clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -33,6 +33,14 @@ bench: deps
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DKALDRO_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-bench -j$(JOBS)
 	sh bench/run.sh $(BUILD)-bench
+
+# A Debian package of the library, header and tool (CPack), in build/package/.
+package: all
+	cd $(BUILD) && cpack
+
+PREFIX ?= /usr/local
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-bench

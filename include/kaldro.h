@@ -128,6 +128,138 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
  * Platform: files, read streams, directories and threads
  *====================================================================================*/
 
+/* The library's only access to the file system and the only place threads are created.
+ * These operations do not test their pointer arguments for null: every path, buffer and
+ * handle must be valid. A path is a NUL-terminated byte string passed to the operating
+ * system unchanged. Reads use mode "rb", writes "wb" (create or truncate) or "ab"
+ * (create or append); every failure of the operating system becomes KALDRO_ERR_IO. */
+
+/*! kaldro_plat_rstream: a caller-allocated sequential read stream over one file.
+ *  `handle` is the platform's open stream, null when none is open; close releases the
+ *  stream but does not clear the field. */
+typedef struct kaldro_plat_rstream {
+  void *handle;
+} kaldro_plat_rstream;
+
+/*! kaldro_plat_dir: a caller-allocated directory listing.
+ *  `handle` is the platform's open-directory handle; `name` is reserved for the
+ *  platform layer; `state` is set to 0 by open and close. */
+typedef struct kaldro_plat_dir {
+  void *handle;
+  char name[264];
+  uint32_t state;
+} kaldro_plat_dir;
+
+/*! kaldro_plat_thread_fn: the entry function of a thread; its argument is the `arg`
+ *  given to spawn. */
+typedef void (*kaldro_plat_thread_fn)(void *arg);
+
+/*! kaldro_plat_thread: a caller-allocated thread record: entry function, argument and
+ *  the platform's thread handle. The new thread reads `fn` and `arg` from the record,
+ *  so it must stay in place and unchanged until the thread has been joined. */
+typedef struct kaldro_plat_thread {
+  kaldro_plat_thread_fn fn;
+  void *arg;
+  uintptr_t handle;
+} kaldro_plat_thread;
+
+/*! kaldro_plat_has_filesystem(), kaldro_plat_has_dirlist(), kaldro_plat_has_threads() :
+ *  Capability queries, not statuses: 1 when files, directory listing and threads are
+ *  available (always, on this platform). */
+KALDRO_API int kaldro_plat_has_filesystem(void);
+KALDRO_API int kaldro_plat_has_dirlist(void);
+KALDRO_API int kaldro_plat_has_threads(void);
+
+/*! kaldro_plat_file_read() :
+ *  Reads the whole file at `path` into `buffer` of `capacity` bytes (exact fit).
+ *  @return KALDRO_OK with *out_len = bytes read (a file shorter than the buffer is a
+ *          success with the shorter length); KALDRO_ERR_IO when the file cannot be
+ *          opened or a read fails (this wins over the capacity rule);
+ *          KALDRO_ERR_CAPACITY when the file holds more than `capacity` bytes.
+ *  *out_len is written only on success; the buffer may be partly filled on failure. */
+KALDRO_API kaldro_status kaldro_plat_file_read(const char *path, void *buffer, uint64_t capacity,
+                                               uint64_t *out_len);
+
+/*! kaldro_plat_file_read_region() :
+ *  Reads exactly `length` bytes at byte `offset` of the file into `buffer`.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO when the file cannot be opened, the offset
+ *          cannot be reached (offsets of 2^63 or more included) or fewer than `length`
+ *          bytes are there: a region running past the end is an error. */
+KALDRO_API kaldro_status kaldro_plat_file_read_region(const char *path, uint64_t offset,
+                                                      void *buffer, uint64_t length);
+
+/*! kaldro_plat_file_write() :
+ *  Writes `length` bytes of `data` to `path`: appended when `append` is non-zero,
+ *  otherwise the file is created or truncated first (a zero-length write leaves an
+ *  empty file; `data` is not touched when `length` is 0).
+ *  @return KALDRO_OK, or KALDRO_ERR_IO when the open, the write or the close fails. No
+ *          temporary file is used: a failed write can leave a partial file. */
+KALDRO_API kaldro_status kaldro_plat_file_write(const char *path, int append, const void *data,
+                                                uint64_t length);
+
+/*! kaldro_plat_file_size() :
+ *  @return KALDRO_OK with *out_size = the size of the file in bytes; KALDRO_ERR_IO when
+ *          it cannot be opened or measured, or when `path` names a directory.
+ *  *out_size is written only on success. */
+KALDRO_API kaldro_status kaldro_plat_file_size(const char *path, uint64_t *out_size);
+
+/*! kaldro_plat_rstream_open() :
+ *  Opens `path` for sequential reading into the record `stream`.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO with the record untouched. */
+KALDRO_API kaldro_status kaldro_plat_rstream_open(const char *path, kaldro_plat_rstream *stream);
+
+/*! kaldro_plat_rstream_read() :
+ *  Reads up to `length` bytes into `buffer`; *out_got receives the count in every case.
+ *  The count falls short of `length` only at the end of the file, so callers detect the
+ *  end by a count of 0. A length of 0 reads nothing.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO when the stream reports a read error. */
+KALDRO_API kaldro_status kaldro_plat_rstream_read(kaldro_plat_rstream *stream, void *buffer,
+                                                  uint64_t length, uint64_t *out_got);
+
+/*! kaldro_plat_rstream_close() :
+ *  Releases the stream when `stream->handle` is not null. Close each stream once.
+ *  @return 0, always. */
+KALDRO_API kaldro_status kaldro_plat_rstream_close(kaldro_plat_rstream *stream);
+
+/*! kaldro_plat_dir_open() :
+ *  Sets `dir->state` to 0 and opens the directory at `path` for listing.
+ *  @return KALDRO_OK, or KALDRO_ERR_IO (the handle field is then left as it was). */
+KALDRO_API kaldro_status kaldro_plat_dir_open(const char *path, kaldro_plat_dir *dir);
+
+/*! kaldro_plat_dir_next() :
+ *  Copies the next entry name with its terminating NUL into `name` of `capacity` bytes
+ *  and sets *has_entry = 1. Entries come in the platform's order, unsorted and
+ *  unfiltered: "." and ".." are listed like any other name.
+ *  @return KALDRO_OK with *has_entry = 0 at the end of the listing;
+ *          KALDRO_ERR_CAPACITY when the name and its NUL do not fit (the buffer and
+ *          *has_entry are left untouched, and the entry is consumed: the next call
+ *          returns the one after it); KALDRO_ERR_IO when the listing fails (nothing is
+ *          written). */
+KALDRO_API kaldro_status kaldro_plat_dir_next(kaldro_plat_dir *dir, char *name, uint64_t capacity,
+                                              int32_t *has_entry);
+
+/*! kaldro_plat_dir_close() :
+ *  Releases the directory when `dir->handle` is not null and sets `dir->state` to 0.
+ *  @return 0, always. */
+KALDRO_API kaldro_status kaldro_plat_dir_close(kaldro_plat_dir *dir);
+
+/*! kaldro_plat_thread_spawn() :
+ *  Stores `fn` and `arg` in `thread` and starts a joinable thread with default
+ *  attributes that calls fn(arg) and ends. `arg` may be null; it is passed through.
+ *  @return KALDRO_OK with the handle stored; KALDRO_ERR_NULL when `fn` or `thread` is
+ *          null (nothing starts, nothing is written); KALDRO_ERR_RESOURCE when the
+ *          system refuses the thread (nothing runs; the handle field is left as it was,
+ *          and the record is not to be joined). */
+KALDRO_API kaldro_status kaldro_plat_thread_spawn(kaldro_plat_thread_fn fn, void *arg,
+                                                  kaldro_plat_thread *thread);
+
+/*! kaldro_plat_thread_join() :
+ *  Waits until the thread of a successful spawn has ended and releases it; its writes
+ *  are then complete and visible to the caller. Join each spawned thread exactly once.
+ *  @return KALDRO_ERR_NULL when `thread` is null, else 0. */
+KALDRO_API kaldro_status kaldro_plat_thread_join(kaldro_plat_thread *thread);
+
+
 /*--- end of platform files and threads ---*/
 
 

@@ -1,0 +1,10 @@
+# Debian package of the library, header and tool, built by `make package` with CPack.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME libkaldro)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "libkaldro developers <dev@kaldro.dev>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Deterministic kernels and a persisted chromosome store")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+include(CPack)
