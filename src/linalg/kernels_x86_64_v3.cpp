@@ -1,0 +1,170 @@
+// The x86-64-v3 table of hot loops: four doubles (or two complex numbers) per AVX2
+// register with the same fused operations per element as the portable loops; the tails
+// run the shared scalar forms, where fma is one instruction too.
+#include <immintrin.h>
+
+#include "frame/internal.h"
+#include "linalg/linalg.h"
+
+namespace kaldro {
+namespace linalg {
+namespace {
+
+#include "linalg/kernels_scalar.inc"
+
+// Sign bit in the real (even) lanes only, and in every lane.
+inline __m256d real_sign() { return _mm256_setr_pd(-0.0, 0.0, -0.0, 0.0); }
+inline __m256d all_sign() { return _mm256_set1_pd(-0.0); }
+
+// u*z for two complex numbers z with the unit u = (ur, ui) broadcast:
+// (fma(ur, zr, -(ui*zi)), fma(ur, zi, ui*zr)).
+inline __m256d phase_product(__m256d ur, __m256d ui, __m256d z) {
+  const __m256d t = _mm256_mul_pd(ui, _mm256_permute_pd(z, 0x5));
+  return _mm256_fmadd_pd(ur, z, _mm256_xor_pd(t, real_sign()));
+}
+
+void rotate_v3(double *x, double *y, size_t n, double c, double s, double ns) {
+  const __m256d vc = _mm256_set1_pd(c), vs = _mm256_set1_pd(s), vns = _mm256_set1_pd(ns);
+  size_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m256d xv = _mm256_loadu_pd(x + j), yv = _mm256_loadu_pd(y + j);
+    _mm256_storeu_pd(x + j, _mm256_fmadd_pd(vc, xv, _mm256_mul_pd(yv, vns)));
+    _mm256_storeu_pd(y + j, _mm256_fmadd_pd(vs, xv, _mm256_mul_pd(vc, yv)));
+  }
+  rotate_scalar(x + j, y + j, n - j, c, s, ns);
+}
+
+void crotate_v3(double *p, double *q, size_t n, double c, double s, double ur, double ui) {
+  const __m256d vc = _mm256_set1_pd(c), vs = _mm256_set1_pd(s);
+  const __m256d vur = _mm256_set1_pd(ur), vui = _mm256_set1_pd(ui), vvi = _mm256_set1_pd(-ui);
+  size_t j = 0;
+  for (; j + 2 <= n; j += 2) {
+    const __m256d pv = _mm256_loadu_pd(p + 2 * j), qv = _mm256_loadu_pd(q + 2 * j);
+    const __m256d uq = phase_product(vur, vui, qv);
+    const __m256d vp = phase_product(vur, vvi, pv);
+    _mm256_storeu_pd(p + 2 * j, _mm256_fmadd_pd(vc, pv, _mm256_mul_pd(vs, _mm256_xor_pd(uq, all_sign()))));
+    _mm256_storeu_pd(q + 2 * j, _mm256_fmadd_pd(vc, qv, _mm256_mul_pd(vs, vp)));
+  }
+  crotate_scalar(p + 2 * j, q + 2 * j, n - j, c, s, ur, ui);
+}
+
+void chain_update_v3(double *e, size_t width, const double *const *rows, const double *nmul,
+                     size_t count) {
+  size_t j = 0;
+  for (; j + 8 <= width; j += 8) {
+    __m256d v0 = _mm256_loadu_pd(e + j), v1 = _mm256_loadu_pd(e + j + 4);
+    for (size_t i = 0; i < count; ++i) {
+      const __m256d nm = _mm256_set1_pd(nmul[i]);
+      v0 = _mm256_fmadd_pd(nm, _mm256_loadu_pd(rows[i] + j), v0);
+      v1 = _mm256_fmadd_pd(nm, _mm256_loadu_pd(rows[i] + j + 4), v1);
+    }
+    _mm256_storeu_pd(e + j, v0);
+    _mm256_storeu_pd(e + j + 4, v1);
+  }
+  for (; j + 4 <= width; j += 4) {
+    __m256d v0 = _mm256_loadu_pd(e + j);
+    for (size_t i = 0; i < count; ++i)
+      v0 = _mm256_fmadd_pd(_mm256_set1_pd(nmul[i]), _mm256_loadu_pd(rows[i] + j), v0);
+    _mm256_storeu_pd(e + j, v0);
+  }
+  for (; j < width; ++j) {
+    double v = e[j];
+    for (size_t i = 0; i < count; ++i) v = fused(nmul[i], rows[i][j], v);
+    e[j] = v;
+  }
+}
+
+void divide_v3(double *e, size_t n, double d) {
+  const __m256d vd = _mm256_set1_pd(d);
+  size_t j = 0;
+  for (; j + 4 <= n; j += 4) _mm256_storeu_pd(e + j, _mm256_div_pd(_mm256_loadu_pd(e + j), vd));
+  divide_scalar(e + j, n - j, d);
+}
+
+void multiply_v3(double *out, const double *x, const double *y, size_t n) {
+  size_t j = 0;
+  for (; j + 4 <= n; j += 4)
+    _mm256_storeu_pd(out + j, _mm256_mul_pd(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j)));
+  multiply_scalar(out + j, x + j, y + j, n - j);
+}
+
+void fma3_v3(double *out, const double *x, const double *y, const double *z, size_t n) {
+  size_t j = 0;
+  for (; j + 4 <= n; j += 4)
+    _mm256_storeu_pd(out + j, _mm256_fmadd_pd(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j),
+                                              _mm256_loadu_pd(z + j)));
+  fma3_scalar(out + j, x + j, y + j, z + j, n - j);
+}
+
+void axpy_v3(double *y, double h, const double *u, size_t n) {
+  const __m256d vh = _mm256_set1_pd(h);
+  size_t j = 0;
+  for (; j + 4 <= n; j += 4)
+    _mm256_storeu_pd(y + j, _mm256_fmadd_pd(vh, _mm256_loadu_pd(u + j), _mm256_loadu_pd(y + j)));
+  axpy_scalar(y + j, h, u + j, n - j);
+}
+
+double max_square_v3(const double *y, size_t n) {
+  // max_pd returns its second operand when the first is NaN, so NaN squares never win.
+  __m256d m0 = _mm256_setzero_pd(), m1 = _mm256_setzero_pd();
+  size_t j = 0;
+  for (; j + 8 <= n; j += 8) {
+    const __m256d a = _mm256_loadu_pd(y + j), b = _mm256_loadu_pd(y + j + 4);
+    m0 = _mm256_max_pd(_mm256_mul_pd(a, a), m0);
+    m1 = _mm256_max_pd(_mm256_mul_pd(b, b), m1);
+  }
+  alignas(32) double lanes[8];
+  _mm256_store_pd(lanes, m0);
+  _mm256_store_pd(lanes + 4, m1);
+  double m = 0.0;
+  for (double v : lanes)
+    if (v > m) m = v;
+  return max_square_scalar(y + j, n - j, m);
+}
+
+bool sign_pattern_v3(const double *q, double *pattern, size_t n) {
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+  __m256d changed = _mm256_setzero_pd();
+  size_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m256d b = _mm256_and_pd(_mm256_cmp_pd(_mm256_loadu_pd(q + j), zero, _CMP_GE_OQ), one);
+    changed = _mm256_or_pd(changed, _mm256_cmp_pd(b, _mm256_loadu_pd(pattern + j), _CMP_NEQ_UQ));
+    _mm256_storeu_pd(pattern + j, b);
+  }
+  const bool stable = _mm256_movemask_pd(changed) == 0;
+  return sign_pattern_scalar(q + j, pattern + j, n - j) && stable;
+}
+
+void cmultiply_v3(double *out, const double *a, const double *b, size_t n) {
+  size_t j = 0;
+  for (; j + 2 <= n; j += 2) {
+    const __m256d av = _mm256_loadu_pd(a + 2 * j), bv = _mm256_loadu_pd(b + 2 * j);
+    const __m256d ar = _mm256_movedup_pd(av), ai = _mm256_permute_pd(av, 0xF);
+    _mm256_storeu_pd(out + 2 * j, phase_product(ar, ai, bv));
+  }
+  cmultiply_scalar(out + 2 * j, a + 2 * j, b + 2 * j, n - j);
+}
+
+void cmultiply_add_v3(double *c, double ar, double ai, const double *b, size_t n) {
+  const __m256d vr = _mm256_set1_pd(ar), vi = _mm256_set1_pd(ai);
+  size_t j = 0;
+  for (; j + 2 <= n; j += 2) {
+    const __m256d prod = phase_product(vr, vi, _mm256_loadu_pd(b + 2 * j));
+    _mm256_storeu_pd(c + 2 * j, _mm256_add_pd(_mm256_loadu_pd(c + 2 * j), prod));
+  }
+  cmultiply_add_scalar(c + 2 * j, ar, ai, b + 2 * j, n - j);
+}
+
+const Kernels table = {
+    rotate_v3,       rotate_columns_scalar, crotate_v3,      crotate_columns_scalar,
+    chain_update_v3, divide_v3,             multiply_v3,     fma3_v3,
+    axpy_v3,         max_square_v3,         sign_pattern_v3, cmultiply_v3,
+    cmultiply_add_v3, dot_scalar, edge_apply_scalar, record_apply_scalar,
+};
+
+}  // namespace
+
+const Kernels &x86_64_v3_kernels() { return table; }
+
+}  // namespace linalg
+}  // namespace kaldro
