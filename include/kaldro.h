@@ -489,7 +489,211 @@ KALDRO_API kaldro_status kaldro_cyclic_period(uint64_t a, uint64_t m, uint64_t l
 
 /*======================================================================================
  * Hypervectors and the octonion loop algebra
+ *
+ * Binary hypervectors are packed bit arrays of len bytes (dimension D = 8 len; bit i is
+ * bit i mod 8, from the least significant, of byte i / 8). Polar vectors hold one signed
+ * byte per element in {-1, 0, +1} (byte 255 is -1); Klein-four vectors one byte in 0..3.
+ * Element checks are made position by position: when an invalid element is met, the
+ * outputs (or counts) of the earlier positions are already written.
+ * An octonion is eight doubles, component 0 the real part; arrays of octonions are
+ * contiguous. The single-element operations take a dimension that must be 8.
  *====================================================================================*/
+
+/*! kaldro_hdc_bind() : out[k] = a[k] XOR b[k] for len bytes; out may be a or b.
+ *  Binding is its own inverse.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_bind(const uint8_t *a, const uint8_t *b, uint32_t len,
+                                         uint8_t *out);
+
+/*! kaldro_hdc_bundle() : bitwise strict majority of `count` vectors of len bytes: an
+ *  output bit is 1 when at least (count + 1) / 2 of the vectors have it set. count must
+ *  be odd, so no tie arises. out may be one of the vectors (but must not overlap one
+ *  partially).
+ *  @return KALDRO_ERR_NULL if vectors, out or any of the count vector pointers is null
+ *  (nothing written); KALDRO_ERR_INVALID if count is even (0 included) or len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_bundle(const uint8_t *const *vectors, uint32_t count,
+                                           uint32_t len, uint8_t *out);
+
+/*! kaldro_hdc_permute() : rotates the D-bit vector by `shift` positions: out bit i =
+ *  in bit (i - shift) mod D, so bits move towards higher indices and the top bit of the
+ *  last byte wraps to bit 0 of byte 0; a negative shift rotates the other way, and any
+ *  multiple of D copies. out must not overlap in.
+ *  @return KALDRO_ERR_NULL if in or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_permute(const uint8_t *in, uint32_t len, int32_t shift,
+                                            uint8_t *out);
+
+/*! kaldro_hdc_similarity() : *out = 1 - 2 h / D with h the Hamming distance of a and b;
+ *  1.0 for equal vectors, -1.0 for complementary ones. D is exact for every len.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_hdc_similarity(const uint8_t *a, const uint8_t *b,
+                                               uint32_t len, double *out);
+
+/*! kaldro_polar_bind() : out[i] = a[i] * b[i] (a[i] checked, then b[i], then out[i]
+ *  written); out may be a or b.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element is not -1, 0 or 1. */
+KALDRO_API kaldro_status kaldro_polar_bind(const int8_t *a, const int8_t *b, uint32_t len,
+                                           int8_t *out);
+
+/*! kaldro_polar_bundle() : out[i] = sign of the sum of the count vectors' elements at i
+ *  (0 for a zero sum, so an even count may tie to 0).
+ *  @return KALDRO_ERR_NULL if vectors or out is null, or when a null vector pointer is
+ *  met while summing position 0; KALDRO_ERR_INVALID if count = 0, len = 0 or an element
+ *  is invalid. */
+KALDRO_API kaldro_status kaldro_polar_bundle(const int8_t *const *vectors, uint32_t count,
+                                             uint32_t len, int8_t *out);
+
+/*! kaldro_polar_similarity() : *out = agreeing / considered positions. With skip_zero 0
+ *  every position is considered (two zeros agree); otherwise only positions where both
+ *  elements are non-zero. 0.0 when none is considered.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element is invalid (nothing written). */
+KALDRO_API kaldro_status kaldro_polar_similarity(const int8_t *a, const int8_t *b,
+                                                 uint32_t len, int skip_zero, double *out);
+
+/*! kaldro_polar_density() : *out = the fraction of non-zero elements of a.
+ *  @return KALDRO_ERR_NULL if a or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element is invalid. */
+KALDRO_API kaldro_status kaldro_polar_density(const int8_t *a, uint32_t len, double *out);
+
+/*! kaldro_klein4_bind() : out[i] = a[i] XOR b[i]; its own inverse; out may be a or b.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3. */
+KALDRO_API kaldro_status kaldro_klein4_bind(const uint8_t *a, const uint8_t *b,
+                                            uint32_t len, uint8_t *out);
+
+/*! kaldro_klein4_bundle() : per-bit majority: output bit 0 (bit 1) is set when more than
+ *  count / 2 of the vectors have it set; an even count ties to 0.
+ *  @return KALDRO_ERR_NULL if vectors or out is null, or when a null vector pointer is
+ *  met while counting position 0; KALDRO_ERR_INVALID if count = 0, len = 0 or an
+ *  element exceeds 3. */
+KALDRO_API kaldro_status kaldro_klein4_bundle(const uint8_t *const *vectors, uint32_t count,
+                                              uint32_t len, uint8_t *out);
+
+/*! kaldro_klein4_similarity() : *out = the fraction of positions with a[i] = b[i].
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3 (nothing written). */
+KALDRO_API kaldro_status kaldro_klein4_similarity(const uint8_t *a, const uint8_t *b,
+                                                  uint32_t len, double *out);
+
+/*! kaldro_klein4_triality_cycle() : maps 0->0, 1->2, 2->3, 3->1 (inverse = 0) or
+ *  0->0, 1->3, 2->1, 3->2 (inverse non-zero); each map has order 3.
+ *  @return KALDRO_ERR_NULL if in or out is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3. */
+KALDRO_API kaldro_status kaldro_klein4_triality_cycle(const uint8_t *in, uint32_t len,
+                                                      int inverse, uint8_t *out);
+
+/*! kaldro_klein4_bundle_accumulate() : adds v to the accumulator acc[2 len + 1]:
+ *  acc[1 + i] += bit 0 of v[i], acc[1 + len + i] += bit 1 of v[i], then acc[0] += 1.
+ *  The caller zeroes acc before the first accumulation.
+ *  @return KALDRO_ERR_NULL if acc or v is null; KALDRO_ERR_INVALID if len = 0 or an
+ *  element exceeds 3 (the counts of earlier positions stay added, acc[0] unchanged). */
+KALDRO_API kaldro_status kaldro_klein4_bundle_accumulate(uint32_t *acc, const uint8_t *v,
+                                                         uint64_t len);
+
+/*! kaldro_klein4_bundle_resolve() : out[i] = 2 (acc[1 + len + i] > t) + (acc[1 + i] > t)
+ *  with t = acc[0] / 2. After an odd number of accumulations this equals the one-shot
+ *  bundle. acc is left unchanged.
+ *  @return KALDRO_ERR_NULL if acc or out is null; KALDRO_ERR_INVALID if len = 0. */
+KALDRO_API kaldro_status kaldro_klein4_bundle_resolve(const uint32_t *acc, uint8_t *out,
+                                                      uint64_t len);
+
+/*! kaldro_klein4_cooccurrence_fold() : zeroes table (n_symbols rows of 2 dim + 1
+ *  counters, each laid out as an accumulator of length dim), then for every position i
+ *  of the sequence accumulates into row sequence[i] the codebook rows (dim bytes each)
+ *  of the symbols at the positions within `window` of i, i itself excluded.
+ *  @return KALDRO_ERR_NULL if codebook, sequence or table is null; KALDRO_ERR_INVALID if
+ *  n_symbols, window or dim is 0, a sequence entry is n_symbols or more, or a codebook
+ *  element exceeds 3 (the counts added before it stay). */
+KALDRO_API kaldro_status kaldro_klein4_cooccurrence_fold(const uint8_t *codebook,
+                                                         uint32_t n_symbols,
+                                                         const uint32_t *sequence,
+                                                         uint32_t seq_len, uint32_t window,
+                                                         uint64_t dim, uint32_t *table);
+
+/*! kaldro_cd_basis_product() : the product of basis elements e_i e_j of the n-dimensional
+ *  Cayley-Dickson algebra is out_sign * e_(out_index), with out_index = i XOR j and
+ *  out_sign = +1 or -1. n = 8 gives the octonion table, n = 4 the quaternions.
+ *  @return KALDRO_ERR_NULL if out_index or out_sign is null; KALDRO_ERR_INVALID if n is
+ *  not a power of two in 1..64 or i or j lies outside 0..n-1. */
+KALDRO_API kaldro_status kaldro_cd_basis_product(uint32_t n, int32_t i, int32_t j,
+                                                 int32_t *out_index, int32_t *out_sign);
+
+/*! kaldro_loop_bind_f64() : out = a b, the octonion product (non-associative). All
+ *  inputs are read before the first output is written, so out may be a or b.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_bind_f64(const double *a, const double *b, uint64_t dim,
+                                              double *out);
+
+/*! kaldro_loop_conj_f64() : out = a*, the sign bits of components 1..7 flipped (0.0
+ *  becomes -0.0). Works in place.
+ *  @return KALDRO_ERR_NULL if a or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_conj_f64(const double *a, uint64_t dim, double *out);
+
+/*! kaldro_loop_inv_f64() : out = a* / N(a), N the squared norm. Octonions whose norm
+ *  overflows or underflows are rescaled by a power of two first, so the inverse is right
+ *  over the whole range. Works in place.
+ *  @return KALDRO_ERR_NULL if a or out is null; KALDRO_ERR_INVALID (nothing written) if
+ *  dim is not 8 or a is zero. */
+KALDRO_API kaldro_status kaldro_loop_inv_f64(const double *a, uint64_t dim, double *out);
+
+/*! kaldro_cross7_f64() : out = a b with component 0 set to +0.0: the seven-dimensional
+ *  cross product of the imaginary parts when a and b are imaginary.
+ *  @return KALDRO_ERR_NULL if a, b or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_cross7_f64(const double *a, const double *b, uint64_t dim,
+                                           double *out);
+
+/*! kaldro_g2_three_form_f64() : *out = sum over k = 1..7 of a_k (b c)_k, accumulated with
+ *  fused multiply-add after a_0 * 0 (so a non-finite a_0 gives NaN).
+ *  @return KALDRO_ERR_NULL if a, b, c or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_g2_three_form_f64(const double *a, const double *b,
+                                                  const double *c, uint64_t dim,
+                                                  double *out);
+
+/*! kaldro_loop_associator_f64() : out = (a b) c - a (b c); zero when two arguments are
+ *  equal. out may be any of the inputs.
+ *  @return KALDRO_ERR_NULL if a, b, c or out is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_associator_f64(const double *a, const double *b,
+                                                    const double *c, uint64_t dim,
+                                                    double *out);
+
+/*! kaldro_loop_left_op_f64(), kaldro_loop_right_op_f64() : matrix[64] (row-major 8 x 8)
+ *  of x -> a x (left) or x -> x a (right): column c holds a e_c or e_c a.
+ *  @return KALDRO_ERR_NULL if a or matrix is null; KALDRO_ERR_INVALID if dim is not 8. */
+KALDRO_API kaldro_status kaldro_loop_left_op_f64(const double *a, uint64_t dim,
+                                                 double *matrix);
+KALDRO_API kaldro_status kaldro_loop_right_op_f64(const double *a, uint64_t dim,
+                                                  double *matrix);
+
+/*! kaldro_loop_bind_hd_f64() : out_k = a_k b_k for count octonions; out may be a or b.
+ *  Asks kaldro_simd_tier("KALDRO_LOOP_HD_FORCE_TIER", ...) once per call for the vector
+ *  width to use; every tier gives the same bits.
+ *  @return KALDRO_ERR_NULL if count is not 0 and a, b or out is null. */
+KALDRO_API kaldro_status kaldro_loop_bind_hd_f64(const double *a, const double *b,
+                                                 uint64_t count, double *out);
+
+/*! kaldro_loop_conj_hd_f64() : out_k = a_k* for count octonions.
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if a or out is null. */
+KALDRO_API kaldro_status kaldro_loop_conj_hd_f64(const double *a, uint64_t count,
+                                                 double *out);
+
+/*! kaldro_loop_inv_hd_f64() : out_k = the inverse of a_k, in order.
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if a or out is null;
+ *  KALDRO_ERR_INVALID at the first zero a_k (the earlier results stay written). */
+KALDRO_API kaldro_status kaldro_loop_inv_hd_f64(const double *a, uint64_t count,
+                                                double *out);
+
+/*! kaldro_loop_unbind_hd_f64() : out_k = key_k* bound_k, which gives back x from
+ *  bound_k = key_k x when key_k is a unit octonion (scaled by N(key_k) otherwise).
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if any pointer is null. */
+KALDRO_API kaldro_status kaldro_loop_unbind_hd_f64(const double *key, const double *bound,
+                                                   uint64_t count, double *out);
+
+/*! kaldro_loop_runbind_hd_f64() : out_k = bound_k key_k*, the right unbinding of
+ *  bound_k = x key_k.
+ *  @return KALDRO_OK at once for count 0; KALDRO_ERR_NULL if any pointer is null. */
+KALDRO_API kaldro_status kaldro_loop_runbind_hd_f64(const double *key, const double *bound,
+                                                    uint64_t count, double *out);
 
 /*--- end of hypervectors and loop algebra ---*/
 

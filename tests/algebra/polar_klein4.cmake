@@ -1,0 +1,1 @@
+kaldro_add_test_suite(test_polar_klein4 SOURCES polar_klein4_test.cpp)
