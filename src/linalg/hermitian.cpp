@@ -51,7 +51,8 @@ void sweep(const Kernels &k, double *w, double *v, size_t n) {
 
 kaldro_status hermitian_eigendecompose(const Kernels &k, uint32_t n, const double *a,
                                        double *eigenvalues, double *eigenvectors,
-                                       double *workspace, uint64_t workspace_doubles) {
+                                       double *workspace, uint64_t workspace_doubles,
+                                       uint32_t *sweeps_run) {
   if (a == nullptr || eigenvalues == nullptr || eigenvectors == nullptr || workspace == nullptr)
     return KALDRO_ERR_NULL;
   const uint32_t limit = uint32_t(kaldro_config_hermitian_max_nodes());
@@ -81,6 +82,7 @@ kaldro_status hermitian_eigendecompose(const Kernels &k, uint32_t n, const doubl
     sweep(k, w, v, nn);
     ++sweeps;
   }
+  if (sweeps_run != nullptr) *sweeps_run = sweeps;
 
   for (size_t i = 0; i < nn; ++i) eigenvalues[i] = w[2 * (i * nn + i)];
   // Selection sort, ascending; the first of equal values stays first.

@@ -21,14 +21,15 @@ double off_diagonal(const double *a, size_t n) {
 }  // namespace
 
 kaldro_status jacobi_eigvals(const Kernels &k, uint32_t n, double *a, uint32_t max_sweeps,
-                             double *eigenvalues, double tol) {
+                             double *eigenvalues, double tol, uint32_t *sweeps_run) {
   if (a == nullptr || eigenvalues == nullptr) return KALDRO_ERR_NULL;
   if (n == 0) return KALDRO_OK;
   const size_t nn = n;
   const uint32_t limit = max_sweeps >= 1 && max_sweeps <= 100 ? max_sweeps : 100;
   const double tau = (tol * tol) * off_diagonal(a, nn);
 
-  for (uint32_t sweeps = 0;;) {
+  uint32_t sweeps = 0;
+  for (;;) {
     const double e = off_diagonal(a, nn);
     if (e <= tau || e < 1e-300) break;
     for (size_t p = 0; p + 1 < nn; ++p) {
@@ -49,6 +50,7 @@ kaldro_status jacobi_eigvals(const Kernels &k, uint32_t n, double *a, uint32_t m
     if (++sweeps >= limit) break;
   }
   for (size_t i = 0; i < nn; ++i) eigenvalues[i] = a[i * nn + i];
+  if (sweeps_run != nullptr) *sweeps_run = sweeps;
   return KALDRO_OK;
 }
 

@@ -75,11 +75,13 @@ const Kernels &active_kernels();
 // The operations behind the exported functions, on a chosen table.
 kaldro_status dense_solve(const Kernels &k, uint32_t n, uint32_t m, const double *a,
                           const double *b, double *x, void *workspace, uint64_t workspace_bytes);
+// The eigen-solvers also report the sweeps they ran when sweeps_run is not null.
 kaldro_status jacobi_eigvals(const Kernels &k, uint32_t n, double *a, uint32_t max_sweeps,
-                             double *eigenvalues, double tol);
+                             double *eigenvalues, double tol, uint32_t *sweeps_run = nullptr);
 kaldro_status hermitian_eigendecompose(const Kernels &k, uint32_t n, const double *a,
                                        double *eigenvalues, double *eigenvectors,
-                                       double *workspace, uint64_t workspace_doubles);
+                                       double *workspace, uint64_t workspace_doubles,
+                                       uint32_t *sweeps_run = nullptr);
 kaldro_status matmul_complex(const Kernels &k, uint32_t m, uint32_t kk, uint32_t p,
                              const double *a, const double *b, double *c);
 kaldro_status multiply_complex(const Kernels &k, uint32_t n, const double *a, const double *b,

@@ -66,8 +66,11 @@ TEST(LinalgJacobi, StatedExamples) {
   EXPECT_EQ(bits(eig[0]), bits(1.0000000000000002));
   EXPECT_EQ(bits(eig[1]), bits(3.0000000000000004));
   std::vector<double> one = {2, 1, 1, 2}, eig1(2);
-  ASSERT_EQ(kaldro_jacobi_eigvals(2, one.data(), 1, eig1.data(), 1e-12), KALDRO_OK);
-  EXPECT_SAME_BITS(eig1, eig);  // one sweep was all it took
+  uint32_t sweeps = 0;
+  ASSERT_EQ(kaldro::linalg::jacobi_eigvals(kaldro::linalg::active_kernels(), 2, one.data(), 100,
+                                           eig1.data(), 1e-12, &sweeps), KALDRO_OK);
+  EXPECT_EQ(sweeps, 1u);
+  EXPECT_SAME_BITS(eig1, eig);
 
   // A diagonal matrix is left untouched.
   std::vector<double> d = {3, 0, 0, 0, -1, 0, 0, 0, 2}, eigd(3);
@@ -250,15 +253,23 @@ std::vector<double> flat(const std::vector<cd> &z) {
 struct Decomposition {
   kaldro_status status;
   std::vector<double> eig, vec, ws;
+  uint32_t sweeps;
 };
 
 Decomposition decompose(uint32_t n, const std::vector<double> &a, const Kernels *k = nullptr) {
   Decomposition d{0, std::vector<double>(n, -3.0), std::vector<double>(2 * size_t(n) * n, -3.0),
-                  std::vector<double>(2 * size_t(n) * n + 1, -3.0)};
-  d.status = k ? kaldro::linalg::hermitian_eigendecompose(*k, n, a.data(), d.eig.data(),
-                                                          d.vec.data(), d.ws.data(), d.ws.size())
-               : kaldro_hermitian_eigendecompose_ws(n, a.data(), d.eig.data(), d.vec.data(),
-                                                    d.ws.data(), d.ws.size());
+                  std::vector<double>(2 * size_t(n) * n + 1, -3.0), 0};
+  if (k != nullptr) {
+    d.status = kaldro::linalg::hermitian_eigendecompose(*k, n, a.data(), d.eig.data(),
+                                                        d.vec.data(), d.ws.data(), d.ws.size(),
+                                                        &d.sweeps);
+  } else {
+    d.status = kaldro_hermitian_eigendecompose_ws(n, a.data(), d.eig.data(), d.vec.data(),
+                                                  d.ws.data(), d.ws.size());
+    kaldro::linalg::hermitian_eigendecompose(kaldro::linalg::active_kernels(), n, a.data(),
+                                             d.eig.data(), d.vec.data(), d.ws.data(),
+                                             d.ws.size(), &d.sweeps);
+  }
   d.ws.pop_back();
   return d;
 }
@@ -266,6 +277,7 @@ Decomposition decompose(uint32_t n, const std::vector<double> &a, const Kernels 
 TEST(LinalgHermitian, StatedExamples) {
   auto d = decompose(2, {2, 0, 1, 0, 1, 0, 3, 0});
   ASSERT_EQ(d.status, KALDRO_OK);
+  EXPECT_EQ(d.sweeps, 1u);
   EXPECT_EQ(bits(d.eig[0]), bits(1.3819660112501049));
   EXPECT_EQ(bits(d.eig[1]), bits(3.618033988749894));
   // Column 0 is (v00, v10), column 1 is (v01, v11).
@@ -277,6 +289,7 @@ TEST(LinalgHermitian, StatedExamples) {
 
   d = decompose(2, {2, 0, 1, -1, 1, 1, 3, 0});
   ASSERT_EQ(d.status, KALDRO_OK);
+  EXPECT_EQ(d.sweeps, 1u);
   EXPECT_NEAR(d.eig[0], 1.0, 1e-15);
   EXPECT_NEAR(d.eig[1], 4.0, 1e-15);
   EXPECT_EQ(bits(d.vec[0]), bits(0.8164965809277261));
@@ -285,6 +298,7 @@ TEST(LinalgHermitian, StatedExamples) {
 
   d = decompose(2, {3, 0, 0, 0, 0, 0, 1, 0});
   ASSERT_EQ(d.status, KALDRO_OK);
+  EXPECT_EQ(d.sweeps, 0u);
   EXPECT_EQ(d.eig, (std::vector<double>{1, 3}));
   EXPECT_EQ(d.vec, (std::vector<double>{0, 0, 1, 0, 1, 0, 0, 0}));
 
