@@ -24,26 +24,70 @@ double off_diagonal(const double *w, size_t n) {
   return acc;
 }
 
+constexpr size_t kPending = 64;  // rotations whose column updates wait at most
+constexpr size_t kBatch = 64;    // rows handed to the kernel at once
+
+// Column updates are applied row by row, as in the real method: a row of W receives its
+// waiting rotations in order just before the sweep reads it, or when the list is full
+// or p changes; rows p and q of each rotation are kept current. V is only ever updated
+// by columns, so all its rows wait for the list.
+void flush(const Kernels &k, double *w, double *v, size_t n, size_t p,
+           const ComplexRotation *list, size_t len) {
+  double *batch[kBatch];
+  size_t count = 0, j = 0;
+  for (size_t r = 0; r < n; ++r) {
+    if (r == p) continue;
+    while (j < len && list[j].q < r) ++j;
+    if (j < len && list[j].q == r) {
+      double *row = w + 2 * r * n;
+      if (j + 1 < len) k.crotate_pending(&row, 1, p, list + j + 1, len - j - 1);
+      continue;
+    }
+    batch[count++] = w + 2 * r * n;
+    if (count == kBatch) {
+      k.crotate_pending(batch, count, p, list, len);
+      count = 0;
+    }
+  }
+  if (count != 0) k.crotate_pending(batch, count, p, list, len);
+  for (size_t r0 = 0; r0 < n; r0 += kBatch) {
+    const size_t rows = n - r0 < kBatch ? n - r0 : kBatch;
+    for (size_t i = 0; i < rows; ++i) batch[i] = v + 2 * (r0 + i) * n;
+    k.crotate_pending(batch, rows, p, list, len);
+  }
+}
+
 void sweep(const Kernels &k, double *w, double *v, size_t n) {
+  ComplexRotation list[kPending];
   for (size_t p = 0; p + 1 < n; ++p) {
+    double *rp = w + 2 * p * n;
+    size_t len = 0;
     for (size_t q = p + 1; q < n; ++q) {
-      const double *wpq = w + 2 * (p * n + q);
-      const double re = wpq[0], im = wpq[1];
+      const double re = rp[2 * q], im = rp[2 * q + 1];
       const double m = fused(re, re, im * im);
       if (m < 1e-300) continue;
+      double *rq = w + 2 * q * n;
+      if (len != 0) k.crotate_pending(&rq, 1, p, list, len);
       const double r = root(m);
-      const double theta = (w[2 * (q * n + q)] - w[2 * (p * n + p)]) / (r + r);
+      const double theta = (rq[2 * q] - rp[2 * p]) / (r + r);
       const double big = theta >= 0.0 ? theta + root(fused(theta, theta, 1.0))
                                       : theta - root(fused(theta, theta, 1.0));
       const double chi = re / r, psi = im / r;
       const double t = 1.0 / big;
       const double c = 1.0 / root(fused(t, t, 1.0));
       const double s = t * c;
-      // Rows with the phase e, then columns of W and V with its conjugate.
-      k.crotate(w + 2 * p * n, w + 2 * q * n, n, c, s, chi, psi);
-      k.crotate_columns(w, n, n, p, q, c, s, chi, -psi);
-      k.crotate_columns(v, n, n, p, q, c, s, chi, -psi);
+      // Rows with the phase e; columns of W and V with its conjugate.
+      k.crotate(rp, rq, n, c, s, chi, psi);
+      const ComplexRotation g = {q, c, s, chi, -psi};
+      double *both[2] = {rp, rq};
+      k.crotate_pending(both, 2, p, &g, 1);
+      list[len++] = g;
+      if (len == kPending) {
+        flush(k, w, v, n, p, list, len);
+        len = 0;
+      }
     }
+    if (len != 0) flush(k, w, v, n, p, list, len);
   }
 }
 

@@ -13,6 +13,7 @@ double max_square_start(const double *y, size_t n) { return max_square_scalar(y,
 
 const Kernels table = {
     rotate_scalar,      rotate_columns_scalar, crotate_scalar,      crotate_columns_scalar,
+    rotate_pending_scalar, crotate_pending_scalar,
     chain_update_scalar, divide_scalar,        multiply_scalar,     fma3_scalar,
     axpy_scalar,        max_square_start,      sign_pattern_scalar, cmultiply_scalar,
     cmultiply_add_scalar, dot_scalar, edge_apply_scalar, record_apply_scalar,

@@ -48,6 +48,58 @@ void crotate_v3(double *p, double *q, size_t n, double c, double s, double ur, d
   crotate_scalar(p + 2 * j, q + 2 * j, n - j, c, s, ur, ui);
 }
 
+// Four rows at a time, one row per lane: entry p stays in a register through the chain.
+void rotate_pending_v3(double *const *rows, size_t nrows, size_t p, const RealRotation *rots,
+                       size_t count) {
+  size_t r = 0;
+  for (; r + 4 <= nrows; r += 4) {
+    double *r0 = rows[r], *r1 = rows[r + 1], *r2 = rows[r + 2], *r3 = rows[r + 3];
+    __m256d x = _mm256_setr_pd(r0[p], r1[p], r2[p], r3[p]);
+    for (size_t j = 0; j < count; ++j) {
+      const RealRotation &g = rots[j];
+      const size_t q = g.q;
+      const __m256d c = _mm256_set1_pd(g.c);
+      const __m256d y = _mm256_setr_pd(r0[q], r1[q], r2[q], r3[q]);
+      const __m256d ny = _mm256_fmadd_pd(_mm256_set1_pd(g.s), x, _mm256_mul_pd(c, y));
+      x = _mm256_fmadd_pd(c, x, _mm256_mul_pd(y, _mm256_set1_pd(g.ns)));
+      const __m128d lo = _mm256_castpd256_pd128(ny), hi = _mm256_extractf128_pd(ny, 1);
+      _mm_storel_pd(r0 + q, lo);
+      _mm_storeh_pd(r1 + q, lo);
+      _mm_storel_pd(r2 + q, hi);
+      _mm_storeh_pd(r3 + q, hi);
+    }
+    const __m128d lo = _mm256_castpd256_pd128(x), hi = _mm256_extractf128_pd(x, 1);
+    _mm_storel_pd(r0 + p, lo);
+    _mm_storeh_pd(r1 + p, lo);
+    _mm_storel_pd(r2 + p, hi);
+    _mm_storeh_pd(r3 + p, hi);
+  }
+  rotate_pending_scalar(rows + r, nrows - r, p, rots, count);
+}
+
+// Two rows at a time, one complex entry of each row per register half.
+void crotate_pending_v3(double *const *rows, size_t nrows, size_t p, const ComplexRotation *rots,
+                        size_t count) {
+  size_t r = 0;
+  for (; r + 2 <= nrows; r += 2) {
+    double *r0 = rows[r], *r1 = rows[r + 1];
+    __m256d x = _mm256_loadu2_m128d(r1 + 2 * p, r0 + 2 * p);
+    for (size_t j = 0; j < count; ++j) {
+      const ComplexRotation &g = rots[j];
+      const size_t q = 2 * g.q;
+      const __m256d c = _mm256_set1_pd(g.c), s = _mm256_set1_pd(g.s);
+      const __m256d ur = _mm256_set1_pd(g.ur), ui = _mm256_set1_pd(g.ui);
+      const __m256d y = _mm256_loadu2_m128d(r1 + q, r0 + q);
+      const __m256d uq = phase_product(ur, ui, y);
+      const __m256d vp = phase_product(ur, _mm256_set1_pd(-g.ui), x);
+      x = _mm256_fmadd_pd(c, x, _mm256_mul_pd(s, _mm256_xor_pd(uq, all_sign())));
+      _mm256_storeu2_m128d(r1 + q, r0 + q, _mm256_fmadd_pd(c, y, _mm256_mul_pd(s, vp)));
+    }
+    _mm256_storeu2_m128d(r1 + 2 * p, r0 + 2 * p, x);
+  }
+  crotate_pending_scalar(rows + r, nrows - r, p, rots, count);
+}
+
 void chain_update_v3(double *e, size_t width, const double *const *rows, const double *nmul,
                      size_t count) {
   size_t j = 0;
@@ -157,6 +209,7 @@ void cmultiply_add_v3(double *c, double ar, double ai, const double *b, size_t n
 
 const Kernels table = {
     rotate_v3,       rotate_columns_scalar, crotate_v3,      crotate_columns_scalar,
+    rotate_pending_v3, crotate_pending_v3,
     chain_update_v3, divide_v3,             multiply_v3,     fma3_v3,
     axpy_v3,         max_square_v3,         sign_pattern_v3, cmultiply_v3,
     cmultiply_add_v3, dot_scalar, edge_apply_scalar, record_apply_scalar,

@@ -12,6 +12,17 @@
 namespace kaldro {
 namespace linalg {
 
+// A plane rotation waiting to be applied to columns p and q of further rows.
+struct RealRotation {
+  size_t q;
+  double c, s, ns;  // ns = -s as the rotation formed it
+};
+// A complex rotation of columns p and q with the unit phase (ur, ui) of the column update.
+struct ComplexRotation {
+  size_t q;
+  double c, s, ur, ui;
+};
+
 struct Kernels {
   // Plane rotation of two arrays: x' = fma(c, x, y * ns), y' = fma(s, x, c * y), with
   // ns = -s as the caller formed it.
@@ -25,6 +36,13 @@ struct Kernels {
   // The same on complex entries p and q of each of `rows` rows of `stride` complex numbers.
   void (*crotate_columns)(double *a, size_t stride, size_t rows, size_t p, size_t q, double c,
                           double s, double ur, double ui);
+  // Applies rotations rots[0 .. count-1] in order to entries p and rots[j].q of each of
+  // the rows: per row the same operations as `rotate_columns`, one rotation after another.
+  void (*rotate_pending)(double *const *rows, size_t nrows, size_t p, const RealRotation *rots,
+                         size_t count);
+  // The same for complex rows (entry q at doubles 2q, 2q + 1), as `crotate_columns`.
+  void (*crotate_pending)(double *const *rows, size_t nrows, size_t p,
+                          const ComplexRotation *rots, size_t count);
   // e[j] = fma(nmul[i], rows[i][j], e[j]) for i = 0 .. count-1 in turn, j < width.
   void (*chain_update)(double *e, size_t width, const double *const *rows, const double *nmul,
                        size_t count);

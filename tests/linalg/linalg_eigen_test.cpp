@@ -132,7 +132,7 @@ TEST(LinalgJacobi, StatusOrderAndSweepLimit) {
 
 TEST(LinalgJacobi, MatchesTheRotationModelOnEveryPath) {
   std::mt19937_64 rng(8);
-  for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 7u, 12u, 33u}) {
+  for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 7u, 12u, 33u, 70u, 90u}) {
     auto a0 = random_symmetric(rng, n);
     if (n > 3) a0[1] = a0[n] = 0.0;  // a skipped pair
     auto m = a0;
@@ -352,7 +352,7 @@ std::vector<double> random_hermitian(std::mt19937_64 &rng, uint32_t n) {
 
 TEST(LinalgHermitian, MatchesTheRotationModelOnEveryPath) {
   std::mt19937_64 rng(12);
-  for (uint32_t n : {2u, 3u, 4u, 6u, 9u, 17u}) {
+  for (uint32_t n : {2u, 3u, 4u, 6u, 9u, 17u, 67u}) {
     auto a = random_hermitian(rng, n);
     if (n > 3) a[2] = a[3] = a[2 * n] = a[2 * n + 1] = 0.0;  // a skipped pair
     std::vector<cd> az(size_t(n) * n), v, w;
