@@ -48,6 +48,16 @@ void crotate_v3(double *p, double *q, size_t n, double c, double s, double ur, d
   crotate_scalar(p + 2 * j, q + 2 * j, n - j, c, s, ur, ui);
 }
 
+// out[t] = column t of the 4x4 block whose rows are a, b, c, d.
+inline void transpose4(__m256d a, __m256d b, __m256d c, __m256d d, __m256d out[4]) {
+  const __m256d t0 = _mm256_unpacklo_pd(a, b), t1 = _mm256_unpackhi_pd(a, b);
+  const __m256d t2 = _mm256_unpacklo_pd(c, d), t3 = _mm256_unpackhi_pd(c, d);
+  out[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+  out[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+  out[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+  out[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
 // Four rows at a time, one row per lane: entry p stays in a register through the chain.
 void rotate_pending_v3(double *const *rows, size_t nrows, size_t p, const RealRotation *rots,
                        size_t count) {
@@ -55,7 +65,31 @@ void rotate_pending_v3(double *const *rows, size_t nrows, size_t p, const RealRo
   for (; r + 4 <= nrows; r += 4) {
     double *r0 = rows[r], *r1 = rows[r + 1], *r2 = rows[r + 2], *r3 = rows[r + 3];
     __m256d x = _mm256_setr_pd(r0[p], r1[p], r2[p], r3[p]);
-    for (size_t j = 0; j < count; ++j) {
+    size_t j = 0;
+    // Four rotations of four adjacent columns: load the 4x4 block by rows, turn it into
+    // columns, run the four steps, and turn it back.
+    for (; j + 4 <= count && rots[j + 3].q == rots[j].q + 3 && rots[j + 1].q == rots[j].q + 1 &&
+           rots[j + 2].q == rots[j].q + 2;
+         j += 4) {
+      const size_t q = rots[j].q;
+      __m256d y[4];
+      transpose4(_mm256_loadu_pd(r0 + q), _mm256_loadu_pd(r1 + q), _mm256_loadu_pd(r2 + q),
+                 _mm256_loadu_pd(r3 + q), y);
+      for (int t = 0; t < 4; ++t) {
+        const RealRotation &g = rots[j + t];
+        const __m256d c = _mm256_set1_pd(g.c);
+        const __m256d ny = _mm256_fmadd_pd(_mm256_set1_pd(g.s), x, _mm256_mul_pd(c, y[t]));
+        x = _mm256_fmadd_pd(c, x, _mm256_mul_pd(y[t], _mm256_set1_pd(g.ns)));
+        y[t] = ny;
+      }
+      __m256d back[4];
+      transpose4(y[0], y[1], y[2], y[3], back);
+      _mm256_storeu_pd(r0 + q, back[0]);
+      _mm256_storeu_pd(r1 + q, back[1]);
+      _mm256_storeu_pd(r2 + q, back[2]);
+      _mm256_storeu_pd(r3 + q, back[3]);
+    }
+    for (; j < count; ++j) {
       const RealRotation &g = rots[j];
       const size_t q = g.q;
       const __m256d c = _mm256_set1_pd(g.c);
