@@ -70,7 +70,39 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
 
 /*======================================================================================
  * Runtime configuration
+ *
+ * The library's one setting: the largest matrix order the Hermitian eigen-decomposition
+ * accepts (2048 until changed). It is loaded from a TOML document whose table
+ * [hermitian] holds the integer max_nodes; the setting is a plain unsynchronised global,
+ * so configure the library before starting parallel work.
  *====================================================================================*/
+
+/*! kaldro_config_hermitian_max_nodes() :
+ *  @return the current Hermitian node limit, between 1 and 2147483647. */
+KALDRO_API int32_t kaldro_config_hermitian_max_nodes(void);
+
+/*! kaldro_config_reset_defaults() :
+ *  Sets the Hermitian node limit back to 2048. */
+KALDRO_API void kaldro_config_reset_defaults(void);
+
+/*! kaldro_config_load_toml() :
+ *  Parses `text` with kaldro_toml_parse() in `arena` (same checks and statuses) and, if
+ *  the root's member "hermitian" is a table whose member "max_nodes" is an integer from
+ *  1 to 2147483647, makes it the limit. A missing setting, a value of another kind or
+ *  out of range is ignored silently and still gives KALDRO_OK.
+ *  @return KALDRO_OK, or the parser's status (the limit is then unchanged). */
+KALDRO_API kaldro_status kaldro_config_load_toml(const char *text, uint64_t text_len,
+                                                 void *arena, uint64_t arena_bytes);
+
+/*! kaldro_config_load_file() :
+ *  Reads the file `path` into the first half of `buffer` (buffer_bytes / 2 bytes, rounded
+ *  down) and parses it with the second half (the rest, which need not be 8-byte
+ *  aligned) as the TOML arena; then applies it as kaldro_config_load_toml() does.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if path or buffer is null; KALDRO_ERR_IO when the
+ *  file cannot be read; KALDRO_ERR_CAPACITY when it is longer than half the buffer;
+ *  otherwise the parser's status. */
+KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
+                                                 uint64_t buffer_bytes);
 
 /*--- end of runtime configuration ---*/
 
@@ -84,7 +116,71 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
 
 /*======================================================================================
  * TOML parser
+ *
+ * A practical subset of TOML: bare and dotted keys, [table] and [[array of tables]]
+ * headers, basic, literal and multi-line strings, decimal integers and floats, booleans,
+ * arrays and inline tables. The tree is carved from a caller-supplied arena in blocks
+ * that are multiples of 8 bytes; nothing is allocated from the heap. Every string value
+ * reserves arena room up to the end of the whole text, so a text with many strings needs
+ * an arena of roughly (number of strings) x (text length) bytes.
  *====================================================================================*/
+
+/*! kaldro_toml_kind: the kind tag of a kaldro_toml_node (not the JSON numbering). */
+typedef int32_t kaldro_toml_kind;
+
+#define KALDRO_TOML_STRING 0 /*!< as.string: str (NUL after the bytes), len */
+#define KALDRO_TOML_INT 1    /*!< as.integer */
+#define KALDRO_TOML_FLOAT 2  /*!< as.number */
+#define KALDRO_TOML_BOOL 3   /*!< as.boolean: 1 or 0 */
+#define KALDRO_TOML_ARRAY 4  /*!< as.array: items[count] */
+#define KALDRO_TOML_TABLE 5  /*!< as.table: keys[count], values[count] */
+
+/*! kaldro_toml_node: one TOML value, 32 bytes: the kind, then three 64-bit payload words
+ *  (str/integer/number/boolean/items/keys; len/array count/values; table count).
+ *  Members of a table keep the order their keys first appeared and their keys are
+ *  unique; an empty array or table has null pointers and count 0. Fields a kind does not
+ *  use hold no defined value. */
+typedef struct kaldro_toml_node {
+  kaldro_toml_kind kind;
+  union {
+    struct {
+      const char *str; /*!< the decoded bytes, followed by a NUL that len does not count */
+      uint32_t len;
+    } string;
+    int64_t integer;
+    double number;
+    int32_t boolean;
+    struct {
+      struct kaldro_toml_node **items;
+      uint32_t count;
+    } array;
+    struct {
+      const char **keys; /*!< NUL-terminated, parallel to values */
+      struct kaldro_toml_node **values;
+      uint32_t count;
+    } table;
+  } as;
+} kaldro_toml_node;
+
+/*! kaldro_toml_parse() :
+ *  Parses `text_len` bytes of TOML (no terminator needed) into a tree carved from
+ *  `arena` (8-byte aligned by preference; any address works) and stores the root table
+ *  in *out_root. An empty document needs 56 bytes of arena.
+ *  Checks: arena or out_root null, or text null with a non-zero length: KALDRO_ERR_NULL.
+ *  Then *out_root is set to null; arena_bytes below 24 gives KALDRO_ERR_CAPACITY.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for malformed text (a duplicate key, a path
+ *  through a value, a bad string, escape or number, ...); KALDRO_ERR_CAPACITY when the
+ *  arena is too small, a key has more than 64 segments, arrays or inline tables nest 65
+ *  deep, tables nest more than 63 levels, an integer is out of range or a float
+ *  exponent exceeds 308. On failure *out_root stays null. */
+KALDRO_API kaldro_status kaldro_toml_parse(const char *text, uint64_t text_len, void *arena,
+                                           uint64_t arena_bytes, kaldro_toml_node **out_root);
+
+/*! kaldro_toml_table_get() :
+ *  @return the value of the member of `table` whose key equals `key` byte for byte, or
+ *  null when either argument is null, table is not a table, or no key matches. */
+KALDRO_API const kaldro_toml_node *kaldro_toml_table_get(const kaldro_toml_node *table,
+                                                         const char *key);
 
 /*--- end of TOML ---*/
 
@@ -93,6 +189,67 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
  * NDJSON lines, templates, catalog lookup and TLV packing
  *====================================================================================*/
 
+/*! kaldro_ndjson_callback: receives one non-empty line (without its line feed and a
+ *  carriage return before it; not NUL-terminated, valid only during the call), its
+ *  length, its physical line number (from 1, counting every line feed) and the caller's
+ *  user word. Returns 0 to go on; any other value stops the iteration. */
+typedef int (*kaldro_ndjson_callback)(const char *line, uint64_t len, uint64_t line_no,
+                                      uint64_t user);
+
+/*! kaldro_ndjson_iter() :
+ *  Streams the file `path` in 64 KiB reads and hands every non-empty line to `callback`.
+ *  Lines are assembled in a 1 MiB buffer private to the calling thread; a callback must
+ *  not start another iteration on the same thread.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if path or callback is null; KALDRO_ERR_IO when the
+ *  file cannot be opened or read; KALDRO_ERR_CAPACITY for a line longer than 1048576
+ *  bytes (its carriage return counted; the lines before it were delivered); otherwise the
+ *  non-zero value the callback returned. */
+KALDRO_API int kaldro_ndjson_iter(const char *path, kaldro_ndjson_callback callback,
+                                  uint64_t user);
+
+/*! kaldro_catalog_lookup() :
+ *  Finds `key` by bisection (at most 64 probes) in a catalog of `count` entries sorted by
+ *  key (bytes compared as unsigned; a prefix sorts first). Entry i's key is key_lens[i]
+ *  bytes at key_pool + key_offsets[i]; it carries value_offsets[i] and value_lens[i].
+ *  Checks: found, value_offset or value_len null: KALDRO_ERR_NULL; then all three are
+ *  set to 0. A count of 0 or below finds nothing. With a positive count, key_pool or a
+ *  column array null, or key null with a non-zero key_len: KALDRO_ERR_NULL.
+ *  @return KALDRO_OK whether found (*found = 1 and the entry's two numbers) or not. A
+ *  catalog out of order may miss keys it holds. */
+KALDRO_API kaldro_status kaldro_catalog_lookup(const uint8_t *key, uint32_t key_len,
+                                               const uint8_t *key_pool,
+                                               const uint32_t *key_offsets,
+                                               const uint32_t *key_lens,
+                                               const uint32_t *value_offsets,
+                                               const uint32_t *value_lens, int32_t count,
+                                               uint8_t *found, uint32_t *value_offset,
+                                               uint32_t *value_len);
+
+/*! kaldro_template_render() :
+ *  Copies `tmpl` to `out`, replacing each placeholder {name} (the bytes up to the first
+ *  '}' after the '{', possibly none) by the value_lens bytes at value_pool +
+ *  value_offsets of the catalog entry for name. A '}' outside a placeholder is an
+ *  ordinary byte; there is no escape for a literal brace.
+ *  Checks: out or out_len null: KALDRO_ERR_NULL; then *out_len = 0; tmpl null with a
+ *  non-zero tmpl_len: KALDRO_ERR_NULL.
+ *  @return KALDRO_OK with *out_len the bytes written; KALDRO_ERR_INVALID for a '{' with no
+ *  later '}' or a name not in the catalog; KALDRO_ERR_CAPACITY when out is too small; a
+ *  lookup's KALDRO_ERR_NULL; KALDRO_ERR_NULL when a found value has bytes but value_pool
+ *  is null. On failure *out_len stays 0 and out holds what was written before. */
+KALDRO_API kaldro_status kaldro_template_render(
+    const uint8_t *tmpl, uint32_t tmpl_len, const uint8_t *key_pool,
+    const uint32_t *key_offsets, const uint32_t *key_lens, const uint8_t *value_pool,
+    const uint32_t *value_offsets, const uint32_t *value_lens, int32_t count, uint8_t *out,
+    uint32_t out_cap, uint32_t *out_len);
+
+/*! kaldro_tlv_pack() :
+ *  Writes one TLV record: the low 8 bits of `tag`, value_len as 4 bytes big-endian, then
+ *  the value; *out_len = value_len + 5.
+ *  @return KALDRO_ERR_NULL if out or out_len is null or value is null with a non-zero
+ *  value_len; KALDRO_ERR_CAPACITY (nothing written) if out_cap < value_len + 5. */
+KALDRO_API kaldro_status kaldro_tlv_pack(int tag, const uint8_t *value, uint32_t value_len,
+                                         uint8_t *out, uint32_t out_cap, uint32_t *out_len);
+
 /*--- end of NDJSON, templates and TLV ---*/
 
 
@@ -100,12 +257,112 @@ KALDRO_API int kaldro_simd_tier(const char *env_name, int default_tier, int max_
  * SHA-256
  *====================================================================================*/
 
+/* SHA-256 digests, bit-identical to FIPS 180-4 whatever instruction-set path runs. A raw
+ * digest is 32 bytes (the eight state words, big-endian); a hex digest is 64 lowercase
+ * characters from "0123456789abcdef" and a terminating zero byte (65 bytes). None of the
+ * three allocates; messages are read block by block from the caller's memory. */
+
+/*! kaldro_sha256_hex() :
+ *  Writes the hex digest of data[0..data_len) to out_hex[0..64], byte 64 the zero byte.
+ *  data may be null when data_len is 0 (the empty message). Reads no tier variable.
+ *  @return KALDRO_ERR_NULL if out_hex is null, or data is null with data_len > 0. */
+KALDRO_API kaldro_status kaldro_sha256_hex(const void *data, size_t data_len, char *out_hex);
+
+/*! kaldro_sha256_batch() :
+ *  Digests n independent messages: message i is datas[i][0..lens[i]), its raw digest
+ *  goes to digests[32*i .. 32*i+31]. With n = 0 returns KALDRO_OK at once, touching
+ *  nothing (null arrays accepted). Every entry is checked before any digest is written.
+ *  The tier is chosen once per call: 2 with AVX2, else 1 with SSE2, else 0, or the
+ *  value of KALDRO_SHA256_FORCE_TIER when set, clamped to 0..2. Tier 0 is the portable
+ *  path; tier 1 digests four messages at a time in SSE2 registers; tier 2 eight at a
+ *  time in AVX2 registers, or two at a time with the SHA extensions on processors that
+ *  have them. A tier the processor cannot run falls back to the next one below. The
+ *  tier never changes a digest, nor the order in which digests are written as seen by
+ *  a message that lies in the digest array.
+ *  @return KALDRO_ERR_NULL if datas, lens or digests is null, or an entry's data is null
+ *  with a length above 0 (no digest written). */
+KALDRO_API kaldro_status kaldro_sha256_batch(const uint8_t *const *datas, const size_t *lens,
+                                             size_t n, uint8_t *digests);
+
+/*! kaldro_sha256_shani() :
+ *  Writes the raw digest of data[0..data_len) to digest[0..31]. Runs the SHA-extension
+ *  path when the processor has it (tier 1), else the portable one (tier 0);
+ *  KALDRO_SHANI_FORCE_TIER, when set, overrides the choice, clamped to 0..1 and never
+ *  above what the processor runs. data may be null when data_len is 0.
+ *  @return KALDRO_ERR_NULL if digest is null, or data is null with data_len > 0. */
+KALDRO_API kaldro_status kaldro_sha256_shani(const void *data, size_t data_len,
+                                             uint8_t *digest);
+
 /*--- end of SHA-256 ---*/
 
 
 /*======================================================================================
  * Byte search, dispatch matching and the Hamming code
  *====================================================================================*/
+
+/* Byte strings are compared exactly; lengths are explicit and a pointer may be null only
+ * when its length is 0. */
+
+/*! kaldro_byte_search() :
+ *  Writes to *index the first position at which needle occurs in hay, or -1. An empty
+ *  needle gives 0; a needle longer than the haystack gives -1.
+ *  @return KALDRO_ERR_NULL if index is null, needle is null with needle_len > 0, or hay
+ *  is null with hay_len > 0; KALDRO_ERR_CAPACITY (index unwritten) when the position
+ *  found exceeds INT32_MAX. */
+KALDRO_API kaldro_status kaldro_byte_search(const uint8_t *hay, uint32_t hay_len,
+                                            const uint8_t *needle, uint32_t needle_len,
+                                            int32_t *index);
+
+/*! kaldro_byte_search_backward() :
+ *  Writes to *index the last position at which needle occurs in hay, or -1. An empty
+ *  needle gives hay_len (the end position); a needle longer than the haystack gives -1.
+ *  @return as kaldro_byte_search(). */
+KALDRO_API kaldro_status kaldro_byte_search_backward(const uint8_t *hay, uint32_t hay_len,
+                                                     const uint8_t *needle,
+                                                     uint32_t needle_len, int32_t *index);
+
+/*! kaldro_dispatch_match() :
+ *  Scans the pattern table in order (pattern i is lengths[i] bytes of blob at offsets[i])
+ *  and reports the first pattern that occurs anywhere in hay: *found = 1 and *id =
+ *  ids[i]. The first pattern in table order wins; an empty pattern always matches. When
+ *  none matches, *found and *id are 0. Both are set to 0 once they are known non-null.
+ *  @return KALDRO_ERR_NULL if found or id is null; with count 0, only if hay is null with
+ *  hay_len > 0; then if offsets, lengths or ids is null, if hay is null with hay_len > 0,
+ *  or if blob is null when a non-empty pattern is reached. */
+KALDRO_API kaldro_status kaldro_dispatch_match(const uint8_t *hay, uint32_t hay_len,
+                                               const uint8_t *blob, const uint32_t *offsets,
+                                               const uint32_t *lengths, const int32_t *ids,
+                                               uint32_t count, uint8_t *found, int32_t *id);
+
+/* Hamming codes of length n = 2^r - 1 with r parity bits (r from 2 to 16) and k = n - r
+ * data bits, one bit per byte (each byte 0 or 1). Positions count from 1 (byte index
+ * position - 1); parity bit j sits at position 2^j, the data bits fill the other
+ * positions in order. Parity is even. */
+
+/*! kaldro_hamming_encode() :
+ *  Writes the n-byte codeword of the k data bits to codeword.
+ *  @return KALDRO_ERR_NULL if data or codeword is null; KALDRO_ERR_INVALID if r is
+ *  outside 2..16, k is not 2^r - r - 1, or a data byte is above 1 (nothing written). */
+KALDRO_API kaldro_status kaldro_hamming_encode(const uint8_t *data, uint64_t k, uint32_t r,
+                                               uint8_t *codeword);
+
+/*! kaldro_hamming_syndrome() :
+ *  Writes the syndrome of a received codeword: 0 when consistent, otherwise the position
+ *  of the single flipped bit.
+ *  @return KALDRO_ERR_NULL if codeword or syndrome is null; KALDRO_ERR_INVALID if n is
+ *  not 2^r - 1 with r in 2..16, or a codeword byte is above 1 (nothing written). */
+KALDRO_API kaldro_status kaldro_hamming_syndrome(const uint8_t *codeword, uint64_t n,
+                                                 int32_t *syndrome);
+
+/*! kaldro_hamming_decode_correct() :
+ *  Writes the k data bits of the codeword to data, with the bit the syndrome names
+ *  inverted, and the syndrome to *syndrome. The codeword is not modified; a syndrome
+ *  naming a parity position changes no data bit. Two or more flipped bits are not
+ *  detected (they give a wrong correction).
+ *  @return as kaldro_hamming_syndrome(), with data also required; nothing is written on
+ *  failure. */
+KALDRO_API kaldro_status kaldro_hamming_decode_correct(const uint8_t *codeword, uint64_t n,
+                                                       uint8_t *data, int32_t *syndrome);
 
 /*--- end of byte search and Hamming code ---*/
 

@@ -1,0 +1,1 @@
+kaldro_add_test_suite(test_hamming SOURCES hamming_test.cpp)

@@ -1,0 +1,1 @@
+kaldro_add_test_suite(test_template SOURCES template_test.cpp)
