@@ -158,7 +158,7 @@ void fiedler(uint32_t n, uint32_t edges) {
   std::printf("rate fiedler_iteration_memory %.2f GB/s of edges (stream %.2f GB/s)\n",
               bytes / one * 1e-9, bytes / stream * 1e-9);
 
-  const std::string path = "/tmp/kaldro_bench_edges.bin";
+  const std::string path = "/tmp/kaldro_bench_edges_" + std::to_string(getpid()) + ".bin";
   {
     std::vector<EdgeRecord> rec(edges);
     for (uint32_t e = 0; e < edges; ++e) rec[e] = {src[e], dst[e], 1.0};

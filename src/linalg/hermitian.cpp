@@ -112,17 +112,17 @@ kaldro_status hermitian_eigendecompose(const Kernels &k, uint32_t n, const doubl
   for (size_t i = 0; i < nn; ++i) v[2 * (i * nn + i)] = 1.0;
 
   const double tau = off_diagonal(w, nn) * 1e-24;
-  // Converged when off(W) is within the tolerance or negligible; a NaN measure is taken
-  // as final once the sweeps are used up.
-  auto converged = [&](double g) { return g <= tau || g < 1e-300; };
+  // Converged when off(W) is within the tolerance or negligible. Once the sweeps are
+  // used up, the result stands when off(W) is within the tolerance or is NaN.
   uint32_t sweeps = 0;
   for (;;) {
     const double g = off_diagonal(w, nn);
-    if (converged(g)) break;
     if (sweeps == kMaxSweeps) {
-      if (g != g) break;
+      if (g <= tau || g != g) break;
+      if (sweeps_run != nullptr) *sweeps_run = sweeps;
       return KALDRO_ERR_CAPACITY;
     }
+    if (g <= tau || g < 1e-300) break;
     sweep(k, w, v, nn);
     ++sweeps;
   }

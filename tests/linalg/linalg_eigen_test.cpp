@@ -202,11 +202,11 @@ kaldro_status model_hermitian(uint32_t n, const std::vector<cd> &a, std::vector<
   const double tau = off() * 1e-24;
   for (int sweep = 0;; ++sweep) {
     const double g = off();
-    if (g <= tau || g < 1e-300) break;
     if (sweep == 100) {
-      if (g != g) break;
+      if (g <= tau || g != g) break;
       return KALDRO_ERR_CAPACITY;
     }
+    if (g <= tau || g < 1e-300) break;
     for (uint32_t p = 0; p + 1 < n; ++p)
       for (uint32_t q = p + 1; q < n; ++q) {
         const cd z = w[p * n + q];
@@ -408,6 +408,29 @@ TEST(LinalgHermitian, NaNRunsTheSweepsAndEndsAsTheMethodSays) {
   const auto d = decompose(3, a);
   EXPECT_EQ(d.status, want);
   EXPECT_EQ(d.status, KALDRO_OK);
+}
+
+TEST(LinalgHermitian, NoConvergenceInAHundredSweeps) {
+  // The diagonal difference overflows, the rotation degenerates to the identity and the
+  // off-diagonal part never shrinks: capacity, eigenvalues untouched, V as accumulated.
+  const std::vector<double> a = {1e308, 0, 1, 0, 1, 0, -1e308, 0};
+  std::vector<cd> az = {cd(1e308, 0), cd(1, 0), cd(1, 0), cd(-1e308, 0)}, v, w;
+  std::vector<double> eig;
+  ASSERT_EQ(model_hermitian(2, az, eig, v, w), KALDRO_ERR_CAPACITY);
+  for (const Tier &tier : tiers()) {
+    const auto d = decompose(2, a, tier.k);
+    EXPECT_EQ(d.status, KALDRO_ERR_CAPACITY);
+    EXPECT_EQ(d.sweeps, 100u);
+    EXPECT_EQ(d.eig, std::vector<double>(2, -3.0));
+    EXPECT_SAME_BITS(d.vec, flat(v));
+  }
+  // The real method returns its diagonal after all its sweeps.
+  std::vector<double> r = {1e308, 1, 1, -1e308}, e(2);
+  uint32_t sweeps = 0;
+  ASSERT_EQ(kaldro::linalg::jacobi_eigvals(kaldro::linalg::active_kernels(), 2, r.data(), 0,
+                                           e.data(), 1e-12, &sweeps), KALDRO_OK);
+  EXPECT_EQ(sweeps, 100u);
+  EXPECT_EQ(e, (std::vector<double>{1e308, -1e308}));
 }
 
 }  // namespace
