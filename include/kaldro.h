@@ -111,6 +111,163 @@ KALDRO_API kaldro_status kaldro_config_load_file(const char *path, void *buffer,
  * JSON: document model, parser, builder and canonical writer
  *====================================================================================*/
 
+/*! kaldro_json_kind: the kind tag of a JSON node (a signed 32-bit int). */
+typedef int32_t kaldro_json_kind;
+#define KALDRO_JSON_NULL 0   /*!< no payload */
+#define KALDRO_JSON_BOOL 1   /*!< `boolean` */
+#define KALDRO_JSON_INT 2    /*!< `integer` */
+#define KALDRO_JSON_DOUBLE 3 /*!< `number` */
+#define KALDRO_JSON_STRING 4 /*!< `str`, `len` */
+#define KALDRO_JSON_ARRAY 5  /*!< `items`, `count` */
+#define KALDRO_JSON_OBJECT 6 /*!< `keys`, `values`, `member_count` */
+
+/* The payload words are unnamed unions; GCC and Clang accept them in C99 as well. */
+#if defined(__GNUC__) && !defined(__cplusplus)
+#define KALDRO_UNNAMED __extension__
+#else
+#define KALDRO_UNNAMED
+#endif
+
+/*! kaldro_json_node: one JSON value, 32 bytes, read directly by callers.
+ *  Layout: `kind` at offset 0, then three 64-bit payload words at offsets 8, 16, 24.
+ *  Nodes are zero-filled when allocated, so fields a kind does not use read as zero.
+ *  - BOOL:   `boolean` is 0 or 1.
+ *  - INT:    `integer`.            DOUBLE: `number`.
+ *  - STRING: `str` points at `len` decoded bytes; they are NOT NUL-terminated and may
+ *            hold zero bytes: compare by length and bytes.
+ *  - ARRAY:  `items` points at `count` node pointers, in document order.
+ *  - OBJECT: `keys` (NUL-terminated strings) and `values` are parallel arrays of
+ *            `member_count` pointers, in document order; duplicate keys are all kept.
+ *  An empty array or object still has non-null `items` (or `keys` and `values`). */
+typedef struct kaldro_json_node {
+  kaldro_json_kind kind;
+  KALDRO_UNNAMED union {
+    int32_t boolean;
+    int64_t integer;
+    double number;
+    const char *str;
+    struct kaldro_json_node **items;
+    const char **keys;
+  };
+  KALDRO_UNNAMED union {
+    uint32_t len;
+    uint32_t count;
+    struct kaldro_json_node **values;
+  };
+  KALDRO_UNNAMED union {
+    uint32_t member_count;
+    uint64_t reserved_word;
+  };
+} kaldro_json_node;
+
+/*! kaldro_json_parse() :
+ *  Parses `text_len` bytes of JSON (no NUL needed) into a tree carved from `arena`, front
+ *  to back in blocks that start at multiples of 8 from the arena's start (pass an
+ *  8-byte aligned arena). The tree holds no pointers into `text`.
+ *  Arena use, in order: a 32-byte node per value when its first character is reached;
+ *  r + 1 bytes of string scratch per string or key (r = raw bytes up to the closing
+ *  quote); for a container root a 2560-byte stack; per container a 64-byte value list
+ *  and, for objects, a 64-byte key list (doubled when full); per key its bytes and a
+ *  NUL; at each close the final pointer arrays (8 * count bytes, 8 when empty).
+ *  Numbers: a token holding `.`, `e` or `E` is converted as strtod does, any other as
+ *  strtoll (base 10, saturating); conversion stops where the token stops making sense,
+ *  so 1.2.3 is 1.2. At most 64 containers may be open at once.
+ *  @return KALDRO_ERR_NULL when `out_root` is null, `text` is null with a non-zero
+ *          length or `arena` is null with a non-zero size; KALDRO_ERR_INVALID for
+ *          malformed text; KALDRO_ERR_CAPACITY when the arena runs out, a number token
+ *          has 63 characters or more, or a 65th container opens. The first failure
+ *          decides; `*out_root` is written only on success. */
+KALDRO_API kaldro_status kaldro_json_parse(const void *text, uint64_t text_len, void *arena,
+                                           uint64_t arena_bytes, kaldro_json_node **out_root);
+
+/*! kaldro_json_object_get() :
+ *  @return the value of the first member of `object` whose key equals `key` (both
+ *          compared up to their NUL), skipping members whose key pointer is null; null
+ *          when either argument is null, `object` is not an object, or nothing matches. */
+KALDRO_API const kaldro_json_node *kaldro_json_object_get(const kaldro_json_node *object,
+                                                          const char *key);
+
+/*! kaldro_json_builder: a bump allocator of nodes over a caller's arena.
+ *  `used` counts the bytes handed out, alignment gaps included; `failed` turns 1 at the
+ *  first allocation that does not fit and stays 1 until the next init. After building,
+ *  test `failed`; the tail (`base` + `used`, `size` - `used` bytes) may serve as the
+ *  writer's workspace. */
+typedef struct kaldro_json_builder {
+  uint8_t *base;
+  uint64_t size;
+  uint64_t used;
+  int32_t failed;
+} kaldro_json_builder;
+
+/*! kaldro_json_builder_init() :
+ *  Sets `base`, `size`, `used` = 0 and `failed` = 0.
+ *  @return KALDRO_ERR_NULL when `builder` is null, or `arena` is null with a non-zero
+ *          size; else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_json_builder_init(kaldro_json_builder *builder, void *arena,
+                                                  uint64_t arena_bytes);
+
+/*! kaldro_json_new_null(), _new_bool(), _new_int(), _new_double() :
+ *  Allocate one zero-filled 32-byte node (at the next multiple of 8 of `used`) and set it.
+ *  A bool is stored as 1 when `value` is non-zero.
+ *  @return the node, or null with `failed` set when it does not fit (null, and nothing
+ *          touched, when `builder` is null; the same holds for every constructor). */
+KALDRO_API kaldro_json_node *kaldro_json_new_null(kaldro_json_builder *builder);
+KALDRO_API kaldro_json_node *kaldro_json_new_bool(kaldro_json_builder *builder, int32_t value);
+KALDRO_API kaldro_json_node *kaldro_json_new_int(kaldro_json_builder *builder, int64_t value);
+KALDRO_API kaldro_json_node *kaldro_json_new_double(kaldro_json_builder *builder, double value);
+
+/*! kaldro_json_new_string() :
+ *  A string node whose `str` is `bytes` itself (not copied: keep the bytes valid and
+ *  unchanged while the tree is used) and whose `len` is `len`.
+ *  @return the node, or null with `failed` set. */
+KALDRO_API kaldro_json_node *kaldro_json_new_string(kaldro_json_builder *builder,
+                                                    const char *bytes, uint32_t len);
+
+/*! kaldro_json_new_array() :
+ *  Allocates the node, then an array of 8 * `count` bytes (8 when `count` is 0), and
+ *  copies the `count` item pointers (`items` is read only when `count` is non-zero).
+ *  Both allocations are attempted even when the first fails.
+ *  @return the node, or null with `failed` set when any allocation failed. */
+KALDRO_API kaldro_json_node *kaldro_json_new_array(kaldro_json_builder *builder,
+                                                   kaldro_json_node *const *items,
+                                                   uint32_t count);
+
+/*! kaldro_json_new_object() :
+ *  Allocates the node, the key array, then the value array (each 8 * `count` bytes, 8
+ *  when `count` is 0) and copies the pointers; the keys themselves are not copied and
+ *  are kept in the order given (not sorted, not checked for duplicates). The arrays are
+ *  read only when `count` is non-zero. Every allocation is attempted.
+ *  @return the node, or null with `failed` set when any allocation failed. */
+KALDRO_API kaldro_json_node *kaldro_json_new_object(kaldro_json_builder *builder,
+                                                    const char *const *keys,
+                                                    kaldro_json_node *const *values,
+                                                    uint32_t count);
+
+/*! kaldro_json_write_arena_bytes() :
+ *  @return 0 for a null root, else 16 + D * (24 + 4 * M), where D is the container
+ *          nesting depth (the root is depth 1 even when it is a scalar; nothing below
+ *          depth 64 is visited) and M the largest member count of any object within
+ *          those levels. A scalar root gives 40. */
+KALDRO_API uint64_t kaldro_json_write_arena_bytes(const kaldro_json_node *root);
+
+/*! kaldro_json_write_ws() :
+ *  Writes `root` as canonical JSON: members in key order (bytewise, shorter first, equal
+ *  keys in stored order), ", " and ": " separators, integers as "%lld", doubles as
+ *  "%.17g" with ".0" appended when the text has no '.', 'e', 'E', 'i' or 'n'; no other
+ *  white space, no NUL and no trailing newline. With `out` null only the length is
+ *  computed. An undersized `out` receives the longest prefix that ends between whole
+ *  pieces (a bracket, separator, literal, number, escape or plain byte).
+ *  @return KALDRO_ERR_NULL when `root` or `out_len` is null; KALDRO_ERR_INVALID when
+ *          `workspace` is null or smaller than D * (24 + 4 * M) bytes, or when the tree
+ *          holds a null item, value or key pointer (nothing written in these cases);
+ *          KALDRO_ERR_CAPACITY when containers nest deeper than 64 (`*out_len` not
+ *          written), or when `out` is non-null and the text is longer than `out_cap`
+ *          (`*out_len` holds the full length); else KALDRO_OK with the length. */
+KALDRO_API kaldro_status kaldro_json_write_ws(const kaldro_json_node *root, void *out,
+                                              uint64_t out_cap, uint64_t *out_len,
+                                              void *workspace, uint64_t workspace_bytes);
+
+
 /*--- end of JSON ---*/
 
 
@@ -671,6 +828,99 @@ KALDRO_API kaldro_status kaldro_laplacian_fiedler_sparse_file(uint32_t n, const 
 /*======================================================================================
  * Elementary and orbital functions, autocorrelation and exact DFT
  *====================================================================================*/
+
+/* The library's own elementary functions, computed in Q61 fixed point (a signed 64-bit
+ * v standing for v / 2^61) by fixed steps, so that every platform with IEEE binary64
+ * arithmetic and a fused multiply-add gives the same bits. No system maths library is
+ * used. Each writes exactly one double through `out` unless `out` is null
+ * (KALDRO_ERR_NULL, nothing written); domain errors still write a value. All are
+ * stateless and safe to call from any number of threads. */
+
+/*! kaldro_exp() : e^x, within one unit in the last place over the normal range.
+ *  NaN gives the same NaN; x > 709.782712893384 gives +inf, x < -745.2 gives +0.0
+ *  (neither is an error).
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_exp(double *out, double x);
+
+/*! kaldro_log() : the natural logarithm: within about two units in the last place, and
+ *  with an absolute (not relative) accuracy of about 2^-60 for arguments near 1
+ *  (log(1.0000000001) = 1.000000082740371e-10). NaN gives the same NaN, +inf gives +inf.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for x < 0 (writes the quiet NaN
+ *  0x7FF8000000000000) and for x = +-0 (writes -inf); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_log(double *out, double x);
+
+/*! kaldro_rational_sqrt() : the square root by an exact integer root of the significand
+ *  scaled by 2^54, truncated, then rounded once to double: within one unit in the last
+ *  place, not always correctly rounded (sqrt(2) gives 1.414213562373095). A subnormal
+ *  significand is not normalised first, so subnormal arguments keep fewer bits.
+ *  sqrt(+-0) = +0.0, sqrt(NaN) = NaN, sqrt(+inf) = +inf.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for x < 0 (writes x - x: +0.0, or NaN for
+ *  -inf); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_rational_sqrt(double *out, double x);
+
+/*! kaldro_sin(), kaldro_cos() : sine and cosine with an absolute (not relative) accuracy
+ *  of about 2^-61 after a reduction by a 64-bit 2/pi, whose error grows with |x| (about
+ *  1.3e-21 |x|). The sign of a zero is not kept: sin(-0.0) = +0.0.
+ *  @return KALDRO_OK (NaN gives NaN); KALDRO_ERR_INVALID for +-inf (writes NaN) and for
+ *  |x| >= 2^55 (writes +0.0); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_sin(double *out, double x);
+KALDRO_API kaldro_status kaldro_cos(double *out, double x);
+
+/*! kaldro_atan() : the arctangent in [-pi/2, pi/2], within about two units in the last
+ *  place, the series itself to about 2^-60 absolute (so tiny arguments lose their
+ *  significant bits: atan(1e-30) = +0.0). atan(NaN) = pi/4; atan(-0.0) = +0.0.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_atan(double *out, double x);
+
+/*! kaldro_atan2() : the angle of the point (x, y), y first. x = +-0 gives pi/2 for
+ *  y > 0, -pi/2 for y < 0 and +0.0 otherwise; x < 0 adds pi when y >= 0 (-0.0 included)
+ *  and subtracts it otherwise; both infinite gives +-pi/4 (x = +inf) or +-3pi/4
+ *  (x = -inf) with the sign of y.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_atan2(double *out, double y, double x);
+
+/*! kaldro_pin_slot() : the polar angle, seen from the origin, of the point
+ *  c + r (cos theta, sin theta): atan2(sin(theta) r, fma(r, cos theta, c)).
+ *  *out is set to 0.0 before the arguments are checked.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID if r = 0 and c = 0; KALDRO_ERR_NULL if out is
+ *  null. */
+KALDRO_API kaldro_status kaldro_pin_slot(double *out, double theta, double r, double c);
+
+/*! kaldro_kepler_solve() : the eccentric anomaly E with M = E - e sin E, by Newton steps
+ *  from E = M + e sin M until a step is below `tolerance` in magnitude.
+ *  *out is set to the mean anomaly before the arguments are checked.
+ *  @return KALDRO_OK (e = 0 returns M at once); KALDRO_ERR_INVALID for e < 0, e >= 1 or
+ *  max_iterations = 0; KALDRO_ERR_CAPACITY when the iterations run out (*out holds the
+ *  last iterate); KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_kepler_solve(uint32_t max_iterations, double *out,
+                                             double mean_anomaly, double eccentricity,
+                                             double tolerance);
+
+/*! kaldro_equation_of_centre() : true minus mean anomaly, the series
+ *  2e sin M + 5/4 e^2 sin 2M + 13/12 e^3 sin 3M + 103/96 e^4 sin 4M
+ *  + 1097/960 e^5 sin 5M + 1223/960 e^6 sin 6M truncated to its first `order` terms.
+ *  *out is set to 0.0 before the arguments are checked.
+ *  @return KALDRO_OK; KALDRO_ERR_INVALID for e < 0, e >= 1 or order outside 1 ... 6;
+ *  KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_equation_of_centre(uint32_t order, double *out,
+                                                   double mean_anomaly, double eccentricity);
+
+/*! kaldro_autocorrelation_f64() : out[i] = sum over j of x[j] x[(i + j) mod n], summed
+ *  from 0.0 in increasing j by fused multiply-adds. out must not overlap x.
+ *  @return KALDRO_OK (n = 0 touches nothing, null pointers allowed); KALDRO_ERR_NULL if
+ *  x or out is null. */
+KALDRO_API kaldro_status kaldro_autocorrelation_f64(const double *x, uint64_t n, double *out);
+
+/*! kaldro_exact_dft_i64() : the discrete Fourier transforms of x and y (n = 2^k >= 2),
+ *  exactly: X_i = sum_j x_j w^(ij) = sum_t c_(i,t) w^t over t < n/2, using w^(n/2) = -1.
+ *  x_out and y_out are n x (n/2) tables, row i = frequency i, entry i (n/2) + t; sums
+ *  wrap as 64-bit two's complement. A non-zero `inverse` negates every exponent. The
+ *  tables must not overlap the inputs.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL if any pointer is null; KALDRO_ERR_INVALID if n < 2
+ *  or n is not a power of two (nothing written). */
+KALDRO_API kaldro_status kaldro_exact_dft_i64(uint32_t n, uint32_t inverse, const int64_t *x,
+                                              const int64_t *y, int64_t *x_out,
+                                              int64_t *y_out);
 
 /*--- end of elementary functions ---*/
 

@@ -40,6 +40,15 @@ uint32_t detect() {
       if (b & bit_AVX512VL) flags |= uint32_t(Cpu::avx512vl);
       if (c & bit_AVX512VPOPCNTDQ) flags |= uint32_t(Cpu::avx512vpopcntdq);
     }
+    // x86-64-v3: AVX2, FMA, BMI1/2, LZCNT, MOVBE and F16C together.
+    const bool bmi1 = (b & bit_BMI) != 0;
+    unsigned a1 = 0, b1 = 0, c1 = 0, d1 = 0, ae = 0, be = 0, ce = 0, de = 0;
+    __get_cpuid(1, &a1, &b1, &c1, &d1);
+    const bool movbe = (c1 & bit_MOVBE) != 0, f16c = (c1 & bit_F16C) != 0;
+    const bool lzcnt = __get_cpuid(0x80000001, &ae, &be, &ce, &de) && (ce & bit_LZCNT);
+    const uint32_t v3_base = uint32_t(Cpu::avx2) | uint32_t(Cpu::fma) | uint32_t(Cpu::bmi2);
+    if ((flags & v3_base) == v3_base && bmi1 && movbe && f16c && lzcnt)
+      flags |= uint32_t(Cpu::x86_64_v3);
   }
 #endif
   return flags;
@@ -59,20 +68,6 @@ uint32_t features() {
 
 bool cpu_has(Cpu feature) { return (features() & uint32_t(feature)) != 0; }
 
-bool cpu_has_x86_64_v3() {
-#if defined(__x86_64__)
-  if (!cpu_has(Cpu::avx2) || !cpu_has(Cpu::fma) || !cpu_has(Cpu::bmi2)) return false;
-  unsigned a, b, c, d;
-  if (!__get_cpuid(0x80000001, &a, &b, &c, &d)) return false;
-  const bool lzcnt = (c & bit_LZCNT) != 0;
-  __get_cpuid(1, &a, &b, &c, &d);
-  const bool movbe = (c & bit_MOVBE) != 0, f16c = (c & bit_F16C) != 0;
-  __cpuid_count(7, 0, a, b, c, d);
-  const bool bmi1 = (b & bit_BMI) != 0;
-  return lzcnt && movbe && f16c && bmi1;
-#else
-  return false;
-#endif
-}
+bool cpu_has_x86_64_v3() { return cpu_has(Cpu::x86_64_v3); }
 
 }  // namespace kaldro

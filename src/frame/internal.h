@@ -77,6 +77,7 @@ enum class Cpu : uint32_t {
   avx512vl = 1u << 9,
   avx512vpopcntdq = 1u << 10,
   popcnt = 1u << 11,
+  x86_64_v3 = 1u << 12,  // the whole x86-64-v3 level
 };
 bool cpu_has(Cpu feature);
 // True when the x86-64-v3 level (AVX2, FMA, BMI1/2, LZCNT, MOVBE, F16C) is usable.

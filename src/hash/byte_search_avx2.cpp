@@ -35,6 +35,16 @@ int64_t search_first_avx2(const uint8_t *hay, size_t hay_len, const uint8_t *nee
   const __m256i first = _mm256_set1_epi8(char(needle[0]));
   const __m256i last = _mm256_set1_epi8(char(needle[last_off]));
   size_t i = 0;
+  // 64 start positions per step while candidates are rare.
+  for (; i + 64 <= starts; i += 64) {
+    uint64_t mask = candidates(hay + i, first, last, last_off) |
+                    uint64_t(candidates(hay + i + 32, first, last, last_off)) << 32;
+    while (mask != 0) {
+      const size_t at = i + size_t(__builtin_ctzll(mask));
+      if (middle_matches(hay + at, needle, needle_len)) return int64_t(at);
+      mask &= mask - 1;
+    }
+  }
   for (; i + 32 <= starts; i += 32) {
     uint32_t mask = candidates(hay + i, first, last, last_off);
     while (mask != 0) {

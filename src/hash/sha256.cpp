@@ -110,8 +110,9 @@ void sha256_compress_generic(uint32_t state[8], const uint8_t *blocks, size_t nb
 void sha256_compress_portable(uint32_t state[8], const uint8_t *blocks, size_t nblocks) {
 #if defined(__x86_64__)
   // The same scalar rounds built for x86-64-v3, whose rotate and and-not instructions
-  // take three operands.
-  if (cpu_has_x86_64_v3()) return sha256_compress_scalar_v3(state, blocks, nblocks);
+  // take three operands. The level query runs CPUID, so its answer is kept.
+  static const bool v3 = cpu_has_x86_64_v3();
+  if (v3) return sha256_compress_scalar_v3(state, blocks, nblocks);
 #endif
   compress_scalar(state, blocks, nblocks);
 }

@@ -1,0 +1,424 @@
+// The elementary functions' bodies, written over L independent arguments evaluated in
+// lock step (L = 1 is the scalar function). Included by each instruction-set tier's file;
+// everything here has internal linkage, so every tier keeps its own compiled copy.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "elementary/q61.h"
+
+#define KALDRO_INLINE __attribute__((always_inline))
+// A loop over the lanes, always unrolled so that each lane's values stay in registers.
+#define KALDRO_LANES(l) _Pragma("GCC unroll 16") for (int l = 0; l < L; ++l)
+
+namespace kaldro {
+namespace {
+
+constexpr double kLn2High = std::bit_cast<double>(uint64_t(0x3FE62E42FEE00000));
+constexpr double kLn2Low = std::bit_cast<double>(uint64_t(0x3DEA39EF35793C76));
+constexpr double kLog2e = std::bit_cast<double>(uint64_t(0x3FF71547652B82FE));
+constexpr double kSqrt2 = std::bit_cast<double>(uint64_t(0x3FF6A09E667F3BCD));
+// the logarithm's interval switch compares significands with this one
+static_assert((std::bit_cast<uint64_t>(kSqrt2) & ((uint64_t(1) << 52) - 1)) == 0x6A09E667F3BCDull);
+constexpr double kExpOverflow = std::bit_cast<double>(uint64_t(0x40862E42FEFA39EF));
+constexpr double kExpUnderflow = std::bit_cast<double>(uint64_t(0xC08749999999999A));
+constexpr double kInf = std::bit_cast<double>(uint64_t(0x7FF0000000000000));
+constexpr double kQuietNaN = std::bit_cast<double>(uint64_t(0x7FF8000000000000));
+
+constexpr uint64_t kTwoOverPi64 = 0xA2F9836E4E44152Aull;  // 2/pi * 2^64, nearest
+constexpr uint64_t kPiOver2Q61 = 0x3243F6A8885A308Dull;   // pi/2 in Q61, truncated
+constexpr double kTanPiOver8 = std::bit_cast<double>(uint64_t(0x3FDA827999FCEF34));
+constexpr double kTan3PiOver8 = std::bit_cast<double>(uint64_t(0x4003504F333F9DE6));
+constexpr double kPiOver4 = std::bit_cast<double>(uint64_t(0x3FE921FB54442D18));
+constexpr double kPiOver2 = std::bit_cast<double>(uint64_t(0x3FF921FB54442D18));
+constexpr double kPi = std::bit_cast<double>(uint64_t(0x400921FB54442D18));
+
+constexpr uint64_t kOne = uint64_t(1) << 61;
+constexpr uint64_t kFracMask = (uint64_t(1) << 52) - 1;
+
+// Calls f(std::integral_constant<size_t, 0>) ... f(<N - 1>), so that loop indices (and the
+// divisors built from them) are compile-time constants.
+template <typename F, size_t... I>
+KALDRO_INLINE inline void unroll_impl(F &&f, std::index_sequence<I...>) {
+  (f(std::integral_constant<size_t, I>{}), ...);
+}
+template <size_t N, typename F>
+KALDRO_INLINE inline void unroll(F &&f) {
+  unroll_impl(f, std::make_index_sequence<N>{});
+}
+
+KALDRO_INLINE inline uint64_t sign_mask(bool negative) { return 0 - uint64_t(negative); }
+KALDRO_INLINE inline uint64_t sign_mask_of(int64_t v) { return uint64_t(v >> 63); }
+
+// c ? a : b on doubles. With several lanes it is done without a branch, so that the
+// whole kernel is one straight block whose lanes interleave; a single lane keeps the
+// (well predicted) branch, which costs nothing on the dependency chain.
+template <int L>
+KALDRO_INLINE inline double select(bool c, double a, double b) {
+  if constexpr (L == 1) {
+    return c ? a : b;
+  } else {
+    const uint64_t m = sign_mask(c);
+    return bits_double((double_bits(a) & m) | (double_bits(b) & ~m));
+  }
+}
+
+// Q61 of a series argument, in the form that suits the number of lanes.
+template <int L>
+KALDRO_INLINE inline int64_t q61_of_argument(double d) {
+  if constexpr (L == 1)
+    return q61_from_small(d);
+  else
+    return q61_from_small_branchless(d);
+}
+
+// Exponential. The series runs on magnitudes: every term of the signed series is
+// sign(c)^i times the magnitude computed here, truncations included. With |r| at most
+// ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.3466^15 / 15! < 2^-63), so it
+// and the three after it truncate to zero for every argument: the sum is complete after
+// r^14 / 14!.
+template <int L>
+KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
+  int32_t k[L];
+  uint64_t c8[L], odd_sign[L], term[L], sum[L];
+  KALDRO_LANES(l) {
+    const double v = x[l];
+    const bool in_range = v <= kExpOverflow && v >= kExpUnderflow;  // false for NaN
+    const double xs = select<L>(in_range, v, 0.0);
+    const double t = xs * kLog2e;
+    // t + 0.5 for t >= 0, t - 0.5 otherwise (at t = -0.0 either gives k = 0)
+    const double rounded = t + __builtin_copysign(0.5, t);
+    k[l] = int32_t(rounded);
+#if defined(__SSE4_1__)
+    const double kd = __builtin_trunc(rounded);  // k as a double without the round trip
+#else
+    const double kd = double(k[l]);
+#endif
+    double r = fused(kd, -kLn2High, xs);
+    r = fused(kd, -kLn2Low, r);
+    const int64_t c = q61_from_finite_small(r);
+    const uint64_t cm = magnitude(c);
+    c8[l] = cm << 3;
+    odd_sign[l] = sign_mask_of(c);
+    term[l] = cm;  // r / 1!
+    sum[l] = kOne + apply_sign(cm, odd_sign[l]);
+  }
+  unroll<13>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t i = I + 2;
+    KALDRO_LANES(l) {
+      // the numerator is at most |c| < 0.35 in Q61, below 2^60
+      term[l] = q61_div_small<i, 60>(q61_mul_high8(term[l], c8[l]));
+      sum[l] += (i & 1) ? apply_sign(term[l], odd_sign[l]) : term[l];
+    }
+  });
+  KALDRO_LANES(l) {
+    const int32_t h = k[l] / 2;
+    const double s2 = bits_double(uint64_t((k[l] - h + 1023) & 0x7FF) << 52);
+    // The scale factors 2^h and 2^(k - h); (sum 2^-61) 2^h has both products exact (the
+    // value stays normal), so one multiplication by 2^(h - 61) gives the same double.
+    const double s1_q61 = bits_double(uint64_t((h - 61 + 1023) & 0x7FF) << 52);
+    const double y = (double(int64_t(sum[l])) * s1_q61) * s2;
+    const double v = x[l];
+    out[l] = select<L>(v != v, v, select<L>(v > kExpOverflow, kInf, select<L>(v < kExpUnderflow, 0.0, y)));
+  }
+}
+
+// Natural logarithm: ln f by the atanh series of s = (f - 1)/(f + 1), on magnitudes
+// (q = c^2 is never negative, so every term carries the sign of c). |s| is at most
+// 0.17158, so s^25 is below 2^-63: the terms for i = 25 and 27 truncate to zero for
+// every argument and the sum is complete after s^23 / 23.
+template <int L>
+KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
+  int32_t n[L];
+  uint64_t term[L], acc[L], q[L], sgn[L];
+  KALDRO_LANES(l) {
+    const double v = x[l];
+    const bool special = !(v > 0) || v == kInf;  // NaN, zero, negative, +inf
+    const uint64_t bits = double_bits(select<L>(special, 1.0, v));
+    const int32_t e = int32_t(bits >> 52);
+    const uint64_t frac = bits & kFracMask;
+    // a subnormal significand is shifted up until bit 52 is set
+    const bool subnormal = e == 0;
+    const int shift = subnormal ? __builtin_clzll(frac | 1) - 11 : 0;
+    const uint64_t m = (frac | (subnormal ? 0 : uint64_t(1) << 52)) << shift;
+    n[l] = (subnormal ? -1022 : e - 1023) - shift;
+    // f = m 2^-52 in [1, 2), halved when f >= sqrt(2): built from its bits, the test made
+    // on the significand (sqrt(2) = 0x3FF6A09E667F3BCD has significand 0x16A09E667F3BCD).
+    const uint64_t halve = m >= 0x16A09E667F3BCDull;
+    const double f = bits_double(((1023 - halve) << 52) | (m & kFracMask));
+    n[l] += int32_t(halve);
+    const double s = (f - 1.0) / (f + 1.0);
+    const int64_t c = q61_from_finite_small(s);
+    const uint64_t cm = magnitude(c);
+    sgn[l] = sign_mask_of(c);
+    q[l] = q61_mul_magnitude(cm, cm) << 3;
+    term[l] = cm;
+    acc[l] = cm;
+  }
+  unroll<11>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t i = 2 * I + 3;
+    KALDRO_LANES(l) {
+      term[l] = q61_mul_high8(term[l], q[l]);
+      acc[l] += q61_div_small<i, 58>(term[l]);  // term <= s^3 < 2^-7
+    }
+  });
+  KALDRO_LANES(l) {
+    const int64_t a = int64_t(apply_sign(acc[l], sgn[l]));
+    const double ln_f = q61_to_double(a * 2);
+    const double dn = double(n[l]);
+    const double y = fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
+    const double v = x[l];
+    out[l] = select<L>(v != v, v,
+                    select<L>(v < 0, kQuietNaN, select<L>(v == 0, -kInf, select<L>(v == kInf, kInf, y))));
+  }
+}
+
+// Argument reduction for sine and cosine: x = (q + 4j) pi/2 + r with |r| <= pi/4, by the
+// 64-bit 2/pi. Gives the quadrant, |r| in Q61 and the sign of r as a mask; fail is set
+// for infinities, NaN and |x| >= 2^55.
+struct Reduced {
+  uint64_t r_magnitude, quadrant, r_sign;
+  bool fail;
+};
+
+KALDRO_INLINE inline Reduced reduce_quadrant(double x) {
+  const uint64_t bits = double_bits(x);
+  const uint32_t e = uint32_t(bits >> 52) & 0x7FF;
+  const uint64_t frac = bits & kFracMask;
+  const bool negative = (bits >> 63) != 0;
+  const uint64_t m = e ? frac | (uint64_t(1) << 52) : frac;
+  const int32_t c = e ? int32_t(e) - 1075 : -1074;
+  Reduced out;
+  out.fail = e == 0x7FF || c > 2;
+  const bool tiny = c <= -125;  // |x| < 2^-72, zeros included
+  // Y = (M * K) >> (3 - c): |x| * 2/pi with 61 fractional bits; its low 64 bits hold
+  // the fraction and the low bits of the integer part, all that matters here.
+  const unsigned shift = unsigned(tiny || out.fail ? 1 : 3 - c);  // 1 ... 127
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 p = static_cast<unsigned __int128>(m) * kTwoOverPi64;
+  const uint64_t y = uint64_t(p >> shift);
+#else
+  uint64_t p_hi, p_lo;
+  {
+    const uint64_t al = m & 0xFFFFFFFFu, ah = m >> 32;
+    const uint64_t bl = kTwoOverPi64 & 0xFFFFFFFFu, bh = kTwoOverPi64 >> 32;
+    const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+    const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+    p_lo = (mid << 32) | (ll & 0xFFFFFFFFu);
+    p_hi = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+  }
+  const uint64_t y = shift >= 64 ? p_hi >> (shift - 64) : (p_lo >> shift) | (p_hi << (64 - shift));
+#endif
+  // integer part n and fraction f in [-1/2, 1/2), the tie at one half going up
+  const uint64_t frac61 = y & (kOne - 1);
+  const bool half = (y >> 60) & 1;
+  const uint64_t nq = (y >> 61) + (half ? 1 : 0);
+  const uint64_t f_mag = half ? kOne - frac61 : frac61;
+  out.quadrant = tiny ? 0 : (negative ? 0 - nq : nq) & 3;
+  out.r_magnitude = tiny ? 0 : q61_mul_magnitude(f_mag, kPiOver2Q61);
+  // r < 0: for x > 0 when the fraction was taken negative, for x < 0 when it was
+  // positive (a zero remainder has no sign to carry).
+  out.r_sign = sign_mask(half != negative);
+  return out;
+}
+
+// The Taylor kernels Ps(r) = r - r^3/3! + ... and Pc(r) = 1 - r^2/2! + ... on |r|, each
+// term divided (truncating) before it is carried on. |r| is at most pi/4, so r^19 / 19!
+// and r^20 / 20! are below 2^-61: the sine series is complete after r^17 / 17! and the
+// cosine series after r^18 / 18!, every later term truncating to zero. Step k divides by
+// (2k + 1) 2k for the sine and 2k (2k - 1) for the cosine; its numerator (the previous
+// term times r^2) is at most (pi/4)^(2k+1) / (2k - 1)!, or (pi/4)^(2k) / (2k - 2)!, in
+// Q61, which bounds its bits as below; with these bounds every division is one
+// multiplication giving the quotient in the high word.
+constexpr int kSineNumeratorBits[10] = {0, 61, 58, 53, 47, 40, 33, 25, 16, 8};
+constexpr int kCosineNumeratorBits[10] = {0, 62, 60, 56, 50, 44, 37, 29, 21, 12};
+
+constexpr uint64_t sine_divisor(uint64_t k) { return (2 * k + 1) * (2 * k); }
+constexpr uint64_t cosine_divisor(uint64_t k) { return (2 * k) * (2 * k - 1); }
+
+#if defined(__SIZEOF_INT128__)
+template <uint64_t K>
+constexpr DivisionMagic sine_magic = division_magic(sine_divisor(K), kSineNumeratorBits[K]);
+template <uint64_t K>
+constexpr DivisionMagic cosine_magic = division_magic(cosine_divisor(K), kCosineNumeratorBits[K]);
+#endif
+
+// Sine and cosine of the same arguments (either pointer may be null): both kernels, the
+// quadrant picks and signs the result.
+template <int L>
+KALDRO_INLINE inline void sincos_lanes(const double *x, double *sin_out, double *cos_out) {
+  uint64_t w[L], ps[L], pc[L], ts[L], tc[L], quadrant[L], r_sign[L];
+  bool fail[L];
+  KALDRO_LANES(l) {
+    const Reduced red = reduce_quadrant(x[l]);
+    quadrant[l] = red.quadrant;
+    r_sign[l] = red.r_sign;
+    fail[l] = red.fail;
+    const uint64_t w1 = q61_mul_magnitude(red.r_magnitude, red.r_magnitude);
+    w[l] = w1 << 3;
+    ps[l] = ts[l] = red.r_magnitude;
+    tc[l] = w1 >> 1;  // r^2 / 2!
+    pc[l] = kOne - tc[l];
+  }
+  unroll<8>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t k = I + 1;
+    KALDRO_LANES(l) {
+      ts[l] = q61_div_small<sine_divisor(k), kSineNumeratorBits[k]>(q61_mul_high8(ts[l], w[l]));
+      if constexpr (k & 1)
+        ps[l] -= ts[l];
+      else
+        ps[l] += ts[l];
+    }
+  });
+  unroll<8>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t k = I + 2;
+    KALDRO_LANES(l) {
+      tc[l] = q61_div_small<cosine_divisor(k), kCosineNumeratorBits[k]>(
+          q61_mul_high8(tc[l], w[l]));
+      if constexpr (k & 1)
+        pc[l] -= tc[l];
+      else
+        pc[l] += tc[l];
+    }
+  });
+  KALDRO_LANES(l) {
+    const uint64_t s = apply_sign(ps[l], r_sign[l]);  // Ps(r)
+    const uint64_t c = pc[l];                         // Pc(r)
+    const uint64_t q = quadrant[l];
+    const double bad = x[l] - x[l];
+    if (sin_out) {
+      // q: 0 -> Ps, 1 -> Pc, 2 -> -Ps, 3 -> -Pc
+      const uint64_t v = apply_sign(q & 1 ? c : s, sign_mask(q >= 2));
+      sin_out[l] = select<L>(fail[l], bad, q61_to_double(int64_t(v)));
+    }
+    if (cos_out) {
+      // q: 0 -> Pc, 1 -> -Ps, 2 -> -Pc, 3 -> Ps
+      const uint64_t v = apply_sign(q & 1 ? s : c, sign_mask(q == 1 || q == 2));
+      cos_out[l] = select<L>(fail[l], bad, q61_to_double(int64_t(v)));
+    }
+  }
+}
+
+// Sine or cosine alone: the quadrant decides before the series which of the two kernels
+// the result needs, so each argument runs one of them, nine steps (the sine's ninth term
+// is zero) whose divisions differ only in the multiplier chosen per argument. The same
+// operations on the same values as in sincos_lanes, so the same bits.
+template <int L, bool kCosine>
+KALDRO_INLINE inline void sin_or_cos_lanes(const double *x, double *out) {
+  uint64_t w[L], term[L], sum[L], quadrant[L], r_sign[L];
+  bool cosine_kernel[L], fail[L];
+  KALDRO_LANES(l) {
+    const Reduced red = reduce_quadrant(x[l]);
+    quadrant[l] = red.quadrant;
+    r_sign[l] = red.r_sign;
+    fail[l] = red.fail;
+    cosine_kernel[l] = ((red.quadrant & 1) != 0) != kCosine;
+    w[l] = q61_mul_magnitude(red.r_magnitude, red.r_magnitude) << 3;
+    term[l] = sum[l] = cosine_kernel[l] ? kOne : red.r_magnitude;
+  }
+  unroll<9>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t k = I + 1;
+#if defined(__SIZEOF_INT128__)
+    constexpr DivisionMagic ms = sine_magic<k>, mc = cosine_magic<k>;
+    static_assert(ms.shift == 0 && mc.shift == 0, "quotients in the high word");
+#endif
+    KALDRO_LANES(l) {
+#if defined(__SIZEOF_INT128__)
+      const uint64_t m = cosine_kernel[l] ? mc.multiplier : ms.multiplier;
+      term[l] = q61_mul_high8(q61_mul_high8(term[l], w[l]), m);
+#else
+      const uint64_t d = cosine_kernel[l] ? cosine_divisor(k) : sine_divisor(k);
+      term[l] = q61_mul_high8(term[l], w[l]) / d;
+#endif
+      if constexpr (k & 1)
+        sum[l] -= term[l];
+      else
+        sum[l] += term[l];
+    }
+  });
+  KALDRO_LANES(l) {
+    const uint64_t q = quadrant[l];
+    // Ps carries the sign of r; then the quadrant's sign: for the sine negative when
+    // q >= 2, for the cosine when q is 1 or 2
+    const uint64_t kernel = cosine_kernel[l] ? sum[l] : apply_sign(sum[l], r_sign[l]);
+    const bool negate = kCosine ? (q == 1 || q == 2) : q >= 2;
+    const uint64_t v = apply_sign(kernel, sign_mask(negate));
+    out[l] = select<L>(fail[l], x[l] - x[l], q61_to_double(int64_t(v)));
+  }
+}
+
+// Arctangent. The argument of the series kernel lies in [0, tan(pi/8)]: |x| itself, its
+// reciprocal, or |(|x| - 1)/(|x| + 1)|; one double division serves the latter two. As
+// a^49 is below 2^-62 for a <= 0.41421356237309515, the terms from a^49 / 49 on
+// truncate to zero for every argument: the sum is complete after a^47 / 47.
+template <int L>
+KALDRO_INLINE inline void atan_lanes(const double *x, double *out) {
+  uint64_t w[L], term[L], sum[L];
+  bool lower[L], upper[L], t_negative[L];
+  KALDRO_LANES(l) {
+    const double a = __builtin_fabs(x[l]);
+    lower[l] = a <= kTanPiOver8;
+    upper[l] = a >= kTan3PiOver8;
+    const double t = select<L>(upper[l], 1.0, a - 1.0) / select<L>(upper[l], a, a + 1.0);
+    t_negative[l] = t < 0;
+    // never negative: the +0.5 of the conversion applies; NaN stays NaN and gives 0
+    const double arg = select<L>(lower[l], a, __builtin_fabs(t));
+    const uint64_t am = uint64_t(q61_of_argument<L>(arg));
+    w[l] = q61_mul_magnitude(am, am) << 3;
+    term[l] = am;
+    sum[l] = am;
+  }
+  unroll<23>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t k = I + 1;
+    KALDRO_LANES(l) {
+      term[l] = q61_mul_high8(term[l], w[l]);
+      if constexpr (k & 1)
+        sum[l] -= q61_div_small<2 * k + 1, 58>(term[l]);  // term <= a^3 < 2^-3
+      else
+        sum[l] += q61_div_small<2 * k + 1, 58>(term[l]);
+    }
+  });
+  KALDRO_LANES(l) {
+    const double av = q61_to_double(int64_t(sum[l]));
+    const double v = select<L>(lower[l], av,
+                            select<L>(upper[l], kPiOver2 + -av,
+                                   kPiOver4 + select<L>(t_negative[l], -av, av)));
+    out[l] = select<L>(x[l] < 0, -v, v);
+  }
+}
+
+// Applies a lane kernel over n arguments, L at a time, the tail one by one.
+template <int L, typename Kernel>
+KALDRO_INLINE inline void over_array(const double *x, double *out, size_t n, Kernel kernel) {
+  size_t i = 0;
+  for (; i + L <= n; i += L) kernel.template operator()<L>(x + i, out + i);
+  for (; i < n; ++i) kernel.template operator()<1>(x + i, out + i);
+}
+
+// Circular autocorrelation rows i0 .. i0 + R - 1, each its own chain of fused
+// multiply-adds in increasing j.
+template <int R>
+KALDRO_INLINE inline void autocorrelation_rows(const double *x, uint64_t n, uint64_t i0,
+                                               double *out) {
+  double acc[R];
+  uint64_t idx[R];
+  for (int r = 0; r < R; ++r) {
+    acc[r] = 0.0;
+    idx[r] = i0 + uint64_t(r);
+    if (idx[r] >= n) idx[r] -= n;
+  }
+  for (uint64_t j = 0; j < n; ++j) {
+    const double xj = x[j];
+    for (int r = 0; r < R; ++r) {
+      acc[r] = fused(xj, x[idx[r]], acc[r]);
+      idx[r] = idx[r] + 1 == n ? 0 : idx[r] + 1;
+    }
+  }
+  for (int r = 0; r < R; ++r) out[r] = acc[r];
+}
+
+}  // namespace
+}  // namespace kaldro

@@ -1,0 +1,174 @@
+// Q61 fixed point, shared by every elementary function: a signed 64-bit v stands for
+// v / 2^61 (one is 2^61, range just under (-4, 4)). Conversions, the truncating product
+// and the truncating division are defined here once, so that all callers agree bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "frame/internal.h"
+
+namespace kaldro {
+
+constexpr int64_t kQ61One = int64_t(1) << 61;
+constexpr double kTwoTo61 = 2305843009213693952.0;   // 2^61
+constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
+
+[[gnu::always_inline]] inline uint64_t double_bits(double d) {
+  uint64_t u;
+  std::memcpy(&u, &d, sizeof u);
+  return u;
+}
+[[gnu::always_inline]] inline double bits_double(uint64_t u) {
+  double d;
+  std::memcpy(&d, &u, sizeof d);
+  return d;
+}
+
+// Truncation of a double toward zero into a signed 64-bit integer, defined everywhere:
+// NaN gives 0 and values beyond the range saturate (never reached by the elementary
+// functions, whose arguments stay well inside (-4, 4) in Q61 terms).
+[[gnu::always_inline]] inline int64_t truncate_to_i64(double y) {
+  if (y != y) return 0;
+  if (y >= 9223372036854775808.0) return INT64_MAX;
+  if (y < -9223372036854775808.0) return INT64_MIN;
+  return int64_t(y);
+}
+
+// Double to Q61: truncate(fma(d, 2^61, +-0.5)), half signed like d (-0.0 counts as
+// non-negative). One fused operation, one rounding: rounds to nearest, ties away from zero.
+[[gnu::always_inline]] inline int64_t q61_from_double(double d) {
+  return truncate_to_i64(fused(d, kTwoTo61, d >= 0 ? 0.5 : -0.5));
+}
+
+// The same for arguments known to be non-negative (or NaN, which gives 0): always +0.5.
+[[gnu::always_inline]] inline int64_t q61_from_nonnegative(double d) {
+  return truncate_to_i64(fused(d, kTwoTo61, 0.5));
+}
+
+// The same for the arguments of the series kernels: |d| < 1, or NaN (which gives 0).
+// Without the range tests; the half takes the sign bit of d, which differs from the rule
+// "+0.5 when d >= 0" only at -0.0, where both give 0. The branch-free form suits code
+// that interleaves several arguments; the other keeps a well-predicted branch off the
+// dependency chain.
+[[gnu::always_inline]] inline int64_t q61_from_small(double d) {
+  const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
+  return int64_t(y == y ? y : 0.0);
+}
+[[gnu::always_inline]] inline int64_t q61_from_finite_small(double d) {
+  return int64_t(fused(d, kTwoTo61, __builtin_copysign(0.5, d)));  // |d| < 1, not NaN
+}
+[[gnu::always_inline]] inline int64_t q61_from_small_branchless(double d) {
+  const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
+  const uint64_t keep = 0 - static_cast<uint64_t>(y == y);  // NaN -> +0.0
+  return int64_t(bits_double(double_bits(y) & keep));
+}
+
+// Q61 to double: integer conversion (nearest, ties to even), then an exact scaling.
+[[gnu::always_inline]] inline double q61_to_double(int64_t v) {
+  return double(v) * kTwoToMinus61;
+}
+
+// floor(a * b / 2^61) for magnitudes, low 64 bits kept.
+[[gnu::always_inline]] inline uint64_t q61_mul_magnitude(uint64_t a, uint64_t b) {
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(p >> 61);
+#else
+  // Four products of 32-bit halves.
+  const uint64_t al = a & 0xFFFFFFFFu, ah = a >> 32, bl = b & 0xFFFFFFFFu, bh = b >> 32;
+  const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+  const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+  const uint64_t lo = (mid << 32) | (ll & 0xFFFFFFFFu);
+  const uint64_t hi = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+  return (hi << 3) | (lo >> 61);
+#endif
+}
+
+// |v| as an unsigned word (2^63 for INT64_MIN), without a branch on the sign.
+[[gnu::always_inline]] inline uint64_t magnitude(int64_t v) {
+  const uint64_t s = static_cast<uint64_t>(v >> 63);
+  return (static_cast<uint64_t>(v) ^ s) - s;
+}
+
+// Q61 product: the exact product of the magnitudes shifted right by 61 (truncated toward
+// zero), negated when the signs differ. No overflow test: callers keep |a*b| below 4.
+[[gnu::always_inline]] inline int64_t q61_mul(int64_t a, int64_t b) {
+  const uint64_t m = q61_mul_magnitude(magnitude(a), magnitude(b));
+  return static_cast<int64_t>((a ^ b) < 0 ? 0 - m : m);
+}
+
+// The Q61 product of magnitudes t and c given 8c (which fits 64 bits when c is below
+// one): floor(t * c / 2^61) is exactly the high word of t * 8c, with no shift of the
+// 128-bit product. The series kernels pass 8c, formed once per argument.
+[[gnu::always_inline]] inline uint64_t q61_mul_high8(uint64_t t, uint64_t c8) {
+#if defined(__SIZEOF_INT128__)
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(t) * c8) >> 64);
+#else
+  const uint64_t al = t & 0xFFFFFFFFu, ah = t >> 32, bl = c8 & 0xFFFFFFFFu, bh = c8 >> 32;
+  const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+  const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+  return hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+#endif
+}
+
+// Q61 divided by a small positive integer, truncating toward zero.
+[[gnu::always_inline]] inline int64_t q61_div(int64_t v, int64_t d) { return v / d; }
+
+constexpr int ceil_log2(uint64_t d) {
+  int k = 0;
+  while ((uint64_t(1) << k) < d) ++k;
+  return k;
+}
+
+// Multiplier and shift for floor(n / D) = (n * m) >> k over every n < 2^nbits: with
+// m = ceil(2^k / D) and e = m D - 2^k, n m / 2^k = n / D + n e / (D 2^k), and the excess
+// stays below 1/D (so never reaches the next integer) when n e < 2^k, which holds for
+// all such n once 2^nbits e <= 2^k. The smallest k >= 64 with m < 2^64 is chosen; for
+// nbits <= 62, k = 62 + ceil(log2 D) always qualifies (e < D <= 2^ceil(log2 D)).
+struct DivisionMagic {
+  uint64_t multiplier;
+  int shift;  // k - 64
+};
+#if defined(__SIZEOF_INT128__)
+constexpr DivisionMagic division_magic(uint64_t d, int nbits) {
+  for (int k = 64; k < 128; ++k) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(1) << k;
+    const unsigned __int128 m = (p + d - 1) / d;
+    if (m >> 64) break;
+    const unsigned __int128 e = m * d - p;
+    if ((e << nbits) <= p) return {static_cast<uint64_t>(m), k - 64};
+  }
+  return {0, -1};
+}
+#endif
+
+// Q61 magnitude n < 2^nbits divided by a constant D, truncating, as one multiplication
+// (a shift for powers of two).
+template <uint64_t D, int NBITS = 62>
+[[gnu::always_inline]] inline uint64_t q61_div_small(uint64_t n) {
+  static_assert(D >= 1 && NBITS <= 62, "divisor must be positive, numerator below 2^62");
+  if constexpr ((D & (D - 1)) == 0) {
+    return n >> ceil_log2(D);
+  } else {
+#if defined(__SIZEOF_INT128__)
+    constexpr DivisionMagic magic = division_magic(D, NBITS);
+    static_assert(magic.shift >= 0, "no exact multiplier");
+    const uint64_t high =
+        static_cast<uint64_t>((static_cast<unsigned __int128>(n) * magic.multiplier) >> 64);
+    if constexpr (magic.shift == 0)
+      return high;
+    else
+      return high >> magic.shift;
+#else
+    return n / D;
+#endif
+  }
+}
+
+// Applies a sign mask (0 or all ones) to a magnitude: two's complement negation when set.
+[[gnu::always_inline]] inline uint64_t apply_sign(uint64_t m, uint64_t sign_mask) {
+  return (m ^ sign_mask) - sign_mask;
+}
+
+}  // namespace kaldro

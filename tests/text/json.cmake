@@ -1,0 +1,1 @@
+kaldro_add_test_suite(test_json SOURCES json_parse_test.cpp json_write_test.cpp)
