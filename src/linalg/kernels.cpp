@@ -1,5 +1,5 @@
-// Choice of the kernel table: the x86-64-v3 loops when the processor has that level,
-// the portable ones otherwise. The choice is made once and cached.
+// Choice of the kernel table: the x86-64-v3 loops when the processor has that level
+// (detected once by the frame), the portable ones otherwise.
 #include "frame/internal.h"
 #include "linalg/linalg.h"
 
@@ -8,13 +8,7 @@ namespace linalg {
 
 const Kernels &active_kernels() {
 #if defined(__x86_64__)
-  static int cached = 0;  // 0 unknown, 1 portable, 2 x86-64-v3
-  int tier = __atomic_load_n(&cached, __ATOMIC_RELAXED);
-  if (tier == 0) {
-    tier = cpu_has_x86_64_v3() ? 2 : 1;
-    __atomic_store_n(&cached, tier, __ATOMIC_RELAXED);
-  }
-  if (tier == 2) return x86_64_v3_kernels();
+  if (cpu_has_x86_64_v3()) return x86_64_v3_kernels();
 #endif
   return portable_kernels();
 }
