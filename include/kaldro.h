@@ -859,6 +859,140 @@ KALDRO_API kaldro_status kaldro_bus_client_close(kaldro_bus_client *client);
  * Linear algebra and spectral graphs
  *====================================================================================*/
 
+/* Dense matrices are row-major arrays of doubles; complex numbers are two doubles, real
+ * part first, and complex matrices row-major arrays of such pairs. Graph edge lists are
+ * parallel arrays of source and destination vertex indices with optional double weights
+ * (null means 1.0 each); edges are undirected. Floating-point steps are fixed down to the
+ * fused multiply-add, so every result is reproducible bit for bit on any path. */
+
+/*! kaldro_dense_solve_arena_bytes() :
+ *  @return the workspace size kaldro_dense_solve_f64_ws() needs, 8*n*(n + m) + 8 bytes;
+ *  UINT64_MAX when that size does not fit 64 bits (the solve then refuses). */
+KALDRO_API uint64_t kaldro_dense_solve_arena_bytes(uint32_t n, uint32_t m);
+
+/*! kaldro_dense_solve_f64_ws() :
+ *  Solves A*X = B (A n x n, B and X n x m) by Gauss-Jordan elimination with partial
+ *  pivoting in `workspace`; a and b are left unchanged. The workspace may have any
+ *  alignment; its contents afterwards are unspecified.
+ *  @return KALDRO_ERR_NULL if a, b or x is null; KALDRO_OK at once when n or m is 0;
+ *  KALDRO_ERR_NULL if workspace is null; KALDRO_ERR_CAPACITY if workspace_bytes is below
+ *  kaldro_dense_solve_arena_bytes(n, m) or that size does not fit 64 bits;
+ *  KALDRO_ERR_INVALID (x untouched) when a pivot column holds only zeros and NaNs.
+ *  A nearly singular matrix is not detected. */
+KALDRO_API kaldro_status kaldro_dense_solve_f64_ws(uint32_t n, uint32_t m, const double *a,
+                                                   const double *b, double *x, void *workspace,
+                                                   uint64_t workspace_bytes);
+
+/*! kaldro_graph_dense_adjacency(), kaldro_graph_dense_laplacian(),
+ *  kaldro_graph_normalized_laplacian() :
+ *  Fill `out` (n x n) with the adjacency matrix, the Laplacian D - A, or the normalised
+ *  Laplacian I - D^-1/2 A D^-1/2 of the undirected edge list. Duplicate edges add up; a
+ *  self-loop adds its weight twice to the adjacency diagonal and is left out of both
+ *  Laplacians; a vertex without positive off-diagonal weight gets a zero row, column and
+ *  diagonal in the normalised Laplacian.
+ *  @return KALDRO_ERR_NULL if out is null, or edge_count > 0 and edge_src or edge_dst is
+ *  null; KALDRO_ERR_INVALID at the first edge with an index >= n (out then holds the
+ *  cleared matrix with the edges before it added); else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_graph_dense_adjacency(uint32_t n, uint32_t edge_count,
+                                                      const uint32_t *edge_src,
+                                                      const uint32_t *edge_dst,
+                                                      const double *edge_weight, double *out);
+KALDRO_API kaldro_status kaldro_graph_dense_laplacian(uint32_t n, uint32_t edge_count,
+                                                      const uint32_t *edge_src,
+                                                      const uint32_t *edge_dst,
+                                                      const double *edge_weight, double *out);
+KALDRO_API kaldro_status kaldro_graph_normalized_laplacian(uint32_t n, uint32_t edge_count,
+                                                           const uint32_t *edge_src,
+                                                           const uint32_t *edge_dst,
+                                                           const double *edge_weight,
+                                                           double *out);
+
+/*! kaldro_jacobi_eigvals() :
+ *  Eigenvalues of the symmetric n x n matrix `a` by cyclic Jacobi rotations, in place
+ *  (a then holds the rotated, nearly diagonal matrix). eigenvalues[i] is the final
+ *  diagonal entry i, unsorted. Sweeps stop when off(A) <= tol^2 * off(A0) or below
+ *  1e-300, or after max_sweeps sweeps (0 or above 100 means 100).
+ *  @return KALDRO_ERR_NULL if a or eigenvalues is null; otherwise KALDRO_OK, converged
+ *  or not. */
+KALDRO_API kaldro_status kaldro_jacobi_eigvals(uint32_t n, double *a, uint32_t max_sweeps,
+                                               double *eigenvalues, double tol);
+
+/*! kaldro_hermitian_eigendecompose_ws() :
+ *  All eigenvalues (ascending) and orthonormal eigenvectors (column j of the n x n
+ *  complex matrix `eigenvectors` belongs to eigenvalues[j]) of the Hermitian matrix `a`
+ *  (n x n complex, not written) by cyclic complex Jacobi rotations in `workspace`, which
+ *  must hold 2*n*n doubles and ends up holding the rotated matrix.
+ *  @return KALDRO_ERR_NULL if any pointer is null; KALDRO_ERR_CAPACITY if n exceeds
+ *  kaldro_config_hermitian_max_nodes(); KALDRO_OK at once for n = 0;
+ *  KALDRO_ERR_CAPACITY if workspace_doubles < 2*n*n, or when 100 sweeps do not converge
+ *  (eigenvectors then holds the partial rotations, eigenvalues is not written). */
+KALDRO_API kaldro_status kaldro_hermitian_eigendecompose_ws(uint32_t n, const double *a,
+                                                            double *eigenvalues,
+                                                            double *eigenvectors,
+                                                            double *workspace,
+                                                            uint64_t workspace_doubles);
+
+/*! kaldro_dense_matmul_complex() :
+ *  c = a * b for complex a (m x k), b (k x p) and c (m x p); c must not overlap a or b.
+ *  Each element sums its products in increasing inner index from +0.0.
+ *  @return KALDRO_ERR_NULL if a, b or c is null; KALDRO_OK (nothing written when m or p
+ *  is 0; all zeros when k is 0). */
+KALDRO_API kaldro_status kaldro_dense_matmul_complex(uint32_t m, uint32_t k, uint32_t p,
+                                                     const double *a, const double *b,
+                                                     double *c);
+
+/*! kaldro_elementwise_multiply_complex() :
+ *  out[i] = a[i] * b[i] for n complex numbers; out may be the same array as a or b.
+ *  @return KALDRO_ERR_NULL if out is null, or n > 0 and a or b is null; else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_elementwise_multiply_complex(uint32_t n, const double *a,
+                                                             const double *b, double *out);
+
+/*! kaldro_elementwise_transcendental() :
+ *  out[i] = f(x[i]) with f chosen by kind: 0 kaldro_exp, 1 kaldro_cos, 2 kaldro_sin,
+ *  3 kaldro_log (per-element statuses are ignored).
+ *  @return KALDRO_ERR_NULL if out is null or n > 0 with x null; KALDRO_ERR_INVALID if
+ *  kind > 3, or for kind 3 when any x[i] <= 0 (nothing written then); else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_elementwise_transcendental(uint32_t n, const double *x,
+                                                           uint32_t kind, double *out);
+
+/*! kaldro_three_fold_bands() :
+ *  Splits n into three nearly equal bands: (q, q, q), (q, q, q + 1) or (q, q + 1, q + 1)
+ *  for n = 3q, 3q + 1, 3q + 2.
+ *  @return KALDRO_ERR_NULL if any pointer is null; else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_three_fold_bands(uint32_t n, uint32_t *first, uint32_t *second,
+                                                 uint32_t *third);
+
+/*! kaldro_laplacian_fiedler_sparse() :
+ *  Approximates the Fiedler vector (second-smallest eigenvalue) of the normalised
+ *  Laplacian of the edge list by a deflated power iteration from a fixed start vector;
+ *  stops at the fifth consecutive iteration (from iteration 20 on) with an unchanged sign
+ *  pattern, or after max_iterations. out (n doubles) is scaled to a largest magnitude of
+ *  1. workspace must hold 8*n doubles.
+ *  @return KALDRO_ERR_NULL if out or workspace is null, or edge_count > 0 with edge_src
+ *  or edge_dst null; KALDRO_ERR_INVALID if workspace_doubles < 8*n, or for an edge with
+ *  an index >= n (out all zeros); KALDRO_OK otherwise (all zeros for n = 1 or a graph
+ *  without positive degree; nothing written for n = 0). */
+KALDRO_API kaldro_status kaldro_laplacian_fiedler_sparse(uint32_t n, uint32_t edge_count,
+                                                         const uint32_t *edge_src,
+                                                         const uint32_t *edge_dst,
+                                                         const double *edge_weight,
+                                                         uint32_t max_iterations, double *out,
+                                                         double *workspace,
+                                                         uint64_t workspace_doubles);
+
+/*! kaldro_laplacian_fiedler_sparse_file() :
+ *  The same for a graph stored in the file `path` as 16-byte native-order records
+ *  (uint32 source, uint32 destination, double weight), streamed once for the degrees
+ *  and once per iteration in 4096-byte chunks.
+ *  @return KALDRO_ERR_NULL if path, out or workspace is null; KALDRO_ERR_INVALID if
+ *  workspace_doubles < 8*n, for a file whose length is not a multiple of 16 or a record
+ *  with an index >= n; the read-stream status (KALDRO_ERR_IO) when the file cannot be
+ *  opened or read; in every failure out holds zeros. KALDRO_OK otherwise. */
+KALDRO_API kaldro_status kaldro_laplacian_fiedler_sparse_file(uint32_t n, const char *path,
+                                                              uint32_t max_iterations,
+                                                              double *out, double *workspace,
+                                                              uint64_t workspace_doubles);
+
 /*--- end of linear algebra ---*/
 
 
