@@ -528,6 +528,150 @@ KALDRO_API kaldro_status kaldro_hamming_decode_correct(const uint8_t *codeword, 
  * Genome store: save, catalog, load, windows and edits
  *====================================================================================*/
 
+/* A genome is a set of chromosomes kept in one existing directory as two files:
+ * "turns.bin", the body, a flat run of fixed-width records of `leaf_dim` bytes (1 to
+ * 256), and "manifest.json", the attested catalog derived from it. Byte 0 of a record is
+ * its tag: 'C' opens a chromosome and carries its label in the following bytes (up to the
+ * first zero byte); 'G' records belong to the chromosome without counting as leaves;
+ * every other record is a leaf. the_one is one record-sized value of the whole genome,
+ * stored only in the manifest. Bodies are served up to 4 GiB - 1 bytes.
+ *
+ * The store keeps no state and allocates nothing: paths live in 4096-byte stack
+ * buffers (a directory plus a file name may total 4094 bytes), and tables, texts and
+ * JSON nodes in the caller's workspace, whose areas start at 16-byte boundaries from its
+ * start (pass a 16-byte aligned workspace). Size it with kaldro_genome_arena_bytes().
+ *
+ * Saves are crash-safe file by file: nothing is written until the new manifest text is
+ * ready, and each file is replaced through a synced temporary file renamed into place,
+ * so a failed save leaves the directory as it was. A crash between the two renames
+ * leaves the new body under the old manifest, which load and every edit report as a
+ * digest mismatch (KALDRO_ERR_INVALID) until the genome is saved again. */
+
+/*! kaldro_genome_arena_bytes() :
+ *  @return the workspace size the genome operations are to be given for a body of
+ *          `body_bytes`, `chromosomes` chromosomes and a largest exported or imported
+ *          region of `region_bytes`: 2*body_bytes + 2033*chromosomes + 6*region_bytes +
+ *          77824, in wrapping 64-bit arithmetic. Each operation still checks its own
+ *          areas. */
+KALDRO_API uint64_t kaldro_genome_arena_bytes(uint64_t body_bytes, uint32_t chromosomes,
+                                              uint64_t region_bytes);
+
+/*! kaldro_genome_save() :
+ *  Writes `body` (`body_len` bytes of whole records) as "turns.bin" and its manifest as
+ *  "manifest.json" into `dir`; the_one is `the_one_len` = `leaf_dim` bytes. Identical
+ *  inputs give byte-identical files. `body` may be null when `body_len` is 0 (an empty
+ *  genome).
+ *  Workspace: the catalog tables (65 + 4 + 4 + 256 + 4 bytes per chromosome, each table
+ *  16-aligned), a manifest text area of 856 per chromosome + 4097 bytes, then the tree
+ *  area for the manifest's JSON nodes.
+ *  @return KALDRO_ERR_NULL: `dir`, `the_one` or `workspace` null, or `body` null with a
+ *          non-zero length;
+ *          KALDRO_ERR_INVALID: `leaf_dim` outside 1..256, `the_one_len` != `leaf_dim`, a
+ *          body that is not whole records or does not begin with a cap record;
+ *          KALDRO_ERR_CAPACITY: a path too long, a body of 4 GiB or more, a workspace too
+ *          small for the tables, the text area or the tree;
+ *          KALDRO_ERR_IO: a write failed.
+ *          On every failure the directory's files are left as they were, except that a
+ *          failure writing manifest.json comes after turns.bin has been replaced. */
+KALDRO_API kaldro_status kaldro_genome_save(const char *dir, const uint8_t *body, size_t body_len,
+                                            uint32_t leaf_dim, const uint8_t *the_one,
+                                            size_t the_one_len, uint8_t *workspace,
+                                            size_t workspace_bytes);
+
+/*! kaldro_genome_catalog() :
+ *  Sets *out_root to the genome's manifest as a JSON tree living in `workspace` (valid
+ *  until the workspace is reused). With "manifest.json" present, it is read into the
+ *  workspace, stripped of trailing CR and LF bytes and parsed as it stands (any
+ *  well-formed JSON is returned). Without it, the manifest that a save of "turns.bin"
+ *  with this the_one (its length serving as leaf_dim) would write is rebuilt in the
+ *  workspace; nothing is written. `the_one` may be null when the manifest exists.
+ *  @return KALDRO_ERR_NULL: `dir`, `workspace` or `out_root` null;
+ *          KALDRO_ERR_INVALID: no manifest and `the_one` null or `the_one_len` outside
+ *          1..256, or a body that does not scan; the parser's statuses otherwise;
+ *          KALDRO_ERR_CAPACITY: a path too long or the workspace too small;
+ *          KALDRO_ERR_IO: a file could not be read (no manifest and no body). */
+KALDRO_API kaldro_status kaldro_genome_catalog(const char *dir, const uint8_t *the_one,
+                                               size_t the_one_len, uint8_t *workspace,
+                                               size_t workspace_bytes,
+                                               const kaldro_json_node **out_root);
+
+/*! kaldro_genome_load() :
+ *  Reads "turns.bin" into `body_out` (capacity `body_cap`), stores the length read in
+ *  *body_len_out, and compares its SHA-256 with the catalog's "data"."body_sha256".
+ *  The catalog is obtained as kaldro_genome_catalog() does, in `workspace`.
+ *  @return KALDRO_OK when the digests are equal; KALDRO_ERR_INVALID when they differ
+ *          (the bytes and length stay in the caller's buffers) or the catalog has no
+ *          "body_sha256" string; KALDRO_ERR_NULL for a null `dir`, `body_out`,
+ *          `body_len_out` or `workspace`; KALDRO_ERR_CAPACITY when the body is longer
+ *          than `body_cap`; the catalog's and the file layer's statuses otherwise. */
+KALDRO_API kaldro_status kaldro_genome_load(const char *dir, uint8_t *body_out, size_t body_cap,
+                                            size_t *body_len_out, const uint8_t *the_one,
+                                            size_t the_one_len, uint8_t *workspace,
+                                            size_t workspace_bytes);
+
+/*! kaldro_genome_window() :
+ *  Copies the region of the first chromosome labelled `label` (a NUL-terminated
+ *  string) from "turns.bin" into `out` and checks its cap record against the entry's
+ *  "cap_sha256". The other records of the region are covered by no digest.
+ *  @return KALDRO_OK when the cap digest matches; KALDRO_ERR_INVALID when it does not
+ *          (the region and *out_len are already written), when no entry carries the
+ *          label, or when the entry or "leaf_dim" is malformed: offsets and lengths
+ *          that are not non-negative integers in whole records within the body, a
+ *          leaf_dim outside 1..256; KALDRO_ERR_CAPACITY when `out_cap` is smaller than
+ *          the region (*out_len untouched); KALDRO_ERR_NULL for a null `dir`, `label`,
+ *          `out`, `out_len` or `workspace`; catalog and file statuses otherwise.
+ *  `the_one` may be null; it is needed only when the manifest must be rebuilt. */
+KALDRO_API kaldro_status kaldro_genome_window(const char *dir, const char *label, uint8_t *out,
+                                              size_t out_cap, size_t *out_len,
+                                              const uint8_t *the_one, size_t the_one_len,
+                                              uint8_t *workspace, size_t workspace_bytes);
+
+/*! kaldro_genome_append() :
+ *  Adds the region `src` (whole records, opening with a cap record that carries
+ *  `label`) at the end of the body and saves the genome anew. The body is read and
+ *  verified against the manifest first. Workspace: the new body (rounded up to 16
+ *  bytes), then the catalog's and the save's workspace.
+ *  @return KALDRO_ERR_INVALID: `leaf_dim` outside 1..256 or different from the
+ *          genome's, `src_len` 0 or not whole records, `the_one_len` != `leaf_dim`, a
+ *          region that does not open with a cap carrying `label`, any cap label of the
+ *          region that is already catalogued or repeated within it, a malformed
+ *          chromosome list, a body that no longer matches its manifest;
+ *          KALDRO_ERR_NULL, KALDRO_ERR_CAPACITY, KALDRO_ERR_IO and the save's statuses
+ *          otherwise. Nothing is written on any failure before the save. */
+KALDRO_API kaldro_status kaldro_genome_append(const char *dir, const char *label,
+                                              const uint8_t *src, size_t src_len,
+                                              uint32_t leaf_dim, const uint8_t *the_one,
+                                              size_t the_one_len, uint8_t *workspace,
+                                              size_t workspace_bytes);
+
+/*! kaldro_genome_remove() :
+ *  Cuts the region of the chromosome labelled `label` out of the body and saves the
+ *  genome anew; `the_one_len` serves as the genome's leaf_dim. The last chromosome of a
+ *  genome cannot be removed (replace it with an empty region instead).
+ *  @return KALDRO_ERR_INVALID: `the_one_len` outside 1..256 or different from the
+ *          genome's leaf_dim, fewer than two chromosomes, the label not found, a
+ *          malformed entry, a body that no longer matches its manifest; KALDRO_ERR_NULL,
+ *          KALDRO_ERR_CAPACITY, KALDRO_ERR_IO and the save's statuses otherwise. */
+KALDRO_API kaldro_status kaldro_genome_remove(const char *dir, const char *label,
+                                              const uint8_t *the_one, size_t the_one_len,
+                                              uint8_t *workspace, size_t workspace_bytes);
+
+/*! kaldro_genome_replace() :
+ *  Puts the region `src` in place of the region of the chromosome labelled `label` and
+ *  saves the genome anew. The region is empty (the chromosome is removed, even the only
+ *  one) or opens with a cap record; a cap with another label renames the chromosome,
+ *  but no cap of the region may carry a label that another chromosome carries.
+ *  @return KALDRO_ERR_INVALID: `leaf_dim` outside 1..256 or different from the
+ *          genome's, `the_one_len` != `leaf_dim`, a region that is not whole records or
+ *          does not open with a cap, a label clash, the label not found, a malformed
+ *          entry, a body that no longer matches its manifest; KALDRO_ERR_NULL,
+ *          KALDRO_ERR_CAPACITY, KALDRO_ERR_IO and the save's statuses otherwise. */
+KALDRO_API kaldro_status kaldro_genome_replace(const char *dir, const char *label,
+                                               const uint8_t *src, size_t src_len,
+                                               uint32_t leaf_dim, const uint8_t *the_one,
+                                               size_t the_one_len, uint8_t *workspace,
+                                               size_t workspace_bytes);
+
 /*--- end of genome store ---*/
 
 
