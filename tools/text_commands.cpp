@@ -21,17 +21,18 @@ int run_json_canon(int argc, char **argv) {
   std::string error;
   if (!read_file(path, text, error))
     return fail_plain(cmd, "cannot read '" + path + "': " + error);
+  const std::string shown = path == "-" ? "standard input" : "'" + path + "'";
   std::vector<uint64_t> arena;
   const kaldro_json_node *root = nullptr;
   kaldro_status st = parse_json(text, arena, &root);
-  if (st == KALDRO_ERR_INVALID) return fail(cmd, "'" + path + "' is not a JSON document", st);
+  if (st == KALDRO_ERR_INVALID) return fail(cmd, shown + " is not a JSON document", st);
   if (st != KALDRO_OK)
-    return fail(cmd, "'" + path + "' nests more than 64 containers or holds a number of 63 "
+    return fail(cmd, shown + " nests more than 64 containers or holds a number of 63 "
                 "characters or more", st);
   // A number beyond the range of a double would come out as inf or nan, which is not
   // JSON: refuse rather than print a document that no reader accepts.
   if (json_has_non_finite(root))
-    return fail(cmd, "'" + path + "' holds a number outside the range of a double",
+    return fail(cmd, shown + " holds a number outside the range of a double",
                 KALDRO_ERR_INVALID);
   std::string canon;
   st = write_json(root, canon);
