@@ -115,7 +115,6 @@ int demo_genome(const std::string &tmp) {
   add_record(body, 'x', "g1");
   const uint8_t the_one[kLeafDim] = {'k', 'a', 'l', 'd', 'r', 'o', '!', 1};
 
-  GenomeProbe probe;
   Block ws(kaldro_genome_arena_bytes(4 * body.size(), 8, 8 * kLeafDim) + 65536);
   if (!ws.ok()) return fail(kCmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
   kaldro_status st = kaldro_genome_save(dir.c_str(), body.data(), body.size(), kLeafDim, the_one,

@@ -238,7 +238,7 @@ TEST_F(GenomeTool, ExplodeAndPackGiveTheSameChromosomesByLabel) {
   ASSERT_EQ(e.status, 0) << e.err;
   EXPECT_EQ(e.out, "exploded g: 3 bundles in bundles\n");
   EXPECT_TRUE(e.err.empty());  // no progress line when standard error is not a terminal
-  for (const char *b : {"alpha.chr", "beta.chr", "gamma.chr"}) EXPECT_TRUE(exists(dir / "bundles" / b)) << b;
+  for (const char *b : {"alpha.chr", "beta.chr", "gamma.chr"}) EXPECT_TRUE(exists(dir / ("bundles/" + std::string(b)))) << b;
   Result p = genome({"pack", "bundles", "packed"});
   ASSERT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(slurp(dir / "packed/turns.bin"), sample.body);  // already in label order
