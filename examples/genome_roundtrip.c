@@ -29,31 +29,40 @@ int main(int argc, char **argv) {
   for (int i = 0; i < 9; ++i) put_record(body + i * LEAF_DIM, records[i][0][0], records[i][1]);
   memset(the_one, 0x11, sizeof the_one);
 
+  /* The workspace the genome operations need for this body, its three chromosomes and
+   * regions of up to three records. */
   uint64_t ws_bytes = kaldro_genome_arena_bytes(sizeof body, 3, 3 * LEAF_DIM);
   unsigned char *ws = malloc(ws_bytes);
+  if (ws == NULL) {
+    fprintf(stderr, "no memory for the workspace\n");
+    return 2;
+  }
   kaldro_status st = kaldro_genome_save(dir, body, sizeof body, LEAF_DIM, the_one,
                                         sizeof the_one, ws, ws_bytes);
   if (st != KALDRO_OK) {
     fprintf(stderr, "save failed (status %d)\n", (int)st);
+    free(ws);
     return 2;
   }
 
   unsigned char region[9 * LEAF_DIM];
-  uint64_t region_len = 0;
+  size_t region_len = 0;
   st = kaldro_genome_window(dir, "beta", region, sizeof region, &region_len, the_one,
                             sizeof the_one, ws, ws_bytes);
   if (st != KALDRO_OK) {
     fprintf(stderr, "window failed (status %d)\n", (int)st);
+    free(ws);
     return 2;
   }
   printf("chromosome beta: %llu bytes, cap verified\n", (unsigned long long)region_len);
 
   unsigned char loaded[sizeof body];
-  uint64_t loaded_len = 0;
+  size_t loaded_len = 0;
   st = kaldro_genome_load(dir, loaded, sizeof loaded, &loaded_len, the_one, sizeof the_one,
                           ws, ws_bytes);
   if (st != KALDRO_OK || loaded_len != sizeof body || memcmp(loaded, body, sizeof body)) {
     fprintf(stderr, "load failed (status %d)\n", (int)st);
+    free(ws);
     return 2;
   }
   printf("body: %llu bytes, digest verified\n", (unsigned long long)loaded_len);
