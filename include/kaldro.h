@@ -681,6 +681,177 @@ KALDRO_API kaldro_status kaldro_plat_thread_join(kaldro_plat_thread *thread);
  * Platform: local stream sockets and the message bus
  *====================================================================================*/
 
+/* A small request/reply bus between processes of one user on one machine. A server
+ * listens on the local stream socket "%s/.kaldro/bus-%s.sock" (the value of HOME and
+ * the bus name; at most 511 characters, and under 104 bytes so that it fits a local
+ * socket address) and answers each request through a handler; a client connects by the
+ * same name and exchanges one request for one reply at a time. Every frame, in both
+ * directions, is a 4-byte big-endian length followed by that many payload bytes. The
+ * directory "%s/.kaldro" is kept at mode 0700 and the socket file at 0600, and the bus
+ * server ends at once any connection from a process of another user. Writes never
+ * raise SIGPIPE: a peer that has gone away is reported as KALDRO_ERR_IO. */
+
+/*! kaldro_plat_stream_server: a caller-allocated listening socket.
+ *  `path` is the socket path (NUL-terminated), `fd` the listening descriptor (-1 when
+ *  none); the rest is reserved. 528 bytes, zeroed by listen. */
+typedef struct kaldro_plat_stream_server {
+  char path[512];
+  int32_t fd;
+  uint8_t reserved[12];
+} kaldro_plat_stream_server;
+
+/*! kaldro_plat_stream_conn: a connected stream socket; `fd` is its descriptor, the rest
+ *  is reserved. 16 bytes, zeroed (apart from `fd`) by a successful accept or connect. */
+typedef struct kaldro_plat_stream_conn {
+  int32_t fd;
+  uint8_t reserved[12];
+} kaldro_plat_stream_conn;
+
+/*! kaldro_bus_handler: answers one request of `request_len` bytes. On entry
+ *  *reply_len holds the capacity of `reply`; the handler writes its reply there and
+ *  sets *reply_len to the reply's length. A non-zero status sends no reply and ends the
+ *  connection, and so does a reply length above the capacity. Runs on the thread that
+ *  called kaldro_bus_server_accept_one. */
+typedef kaldro_status (*kaldro_bus_handler)(const uint8_t *request, uint64_t request_len,
+                                            uint8_t *reply, uint64_t *reply_len,
+                                            void *context);
+
+/*! kaldro_bus_server: the heap record of a bus server (576 bytes), from
+ *  kaldro_bus_serve until kaldro_bus_server_stop. `stop` ends the connection being
+ *  served after the current reply when set (a handler may set it through its context);
+ *  `request` and `reply` are 1 MiB heap blocks and `reply_capacity` is 1048576. */
+typedef struct kaldro_bus_server {
+  kaldro_plat_stream_server stream;
+  uint32_t stop;
+  kaldro_bus_handler handler;
+  void *context;
+  uint8_t *request;
+  uint8_t *reply;
+  uint64_t reply_capacity;
+} kaldro_bus_server;
+
+/*! kaldro_bus_client: the heap record of a bus client (16 bytes), from
+ *  kaldro_bus_connect until kaldro_bus_client_close. */
+typedef struct kaldro_bus_client {
+  kaldro_plat_stream_conn conn;
+} kaldro_bus_client;
+
+/*! kaldro_plat_has_streams() :
+ *  Capability query, not a status: 1 when local stream sockets (and so the bus) are
+ *  available (always, on this platform). */
+KALDRO_API int kaldro_plat_has_streams(void);
+
+/*! kaldro_plat_stream_listen() :
+ *  Zeroes `server` (fd -1), creates "%s/.kaldro" with mode 0700 when missing, and
+ *  listens on the socket path of `name` with a backlog of 8; the socket file gets mode
+ *  0600. An existing "%s/.kaldro" must belong to the user and be a real directory, not
+ *  a symbolic link; one open to group or others is tightened to 0700. A socket file
+ *  that no server answers at (left by a crashed server) is replaced. All checks run
+ *  before anything is removed, and a refused listen leaves no path in the record.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when `name` or `server` is null (nothing
+ *          written); KALDRO_ERR_INVALID when HOME is unset or empty;
+ *          KALDRO_ERR_CAPACITY when the path exceeds 511 characters;
+ *          KALDRO_ERR_IO when the socket cannot be created; KALDRO_ERR_CAPACITY when
+ *          the path has 104 bytes or more; KALDRO_ERR_IO when the directory is not the
+ *          user's own, a live server answers at the path, or bind or listen fails. */
+KALDRO_API kaldro_status kaldro_plat_stream_listen(const char *name,
+                                                   kaldro_plat_stream_server *server);
+
+/*! kaldro_plat_stream_accept() :
+ *  Waits for one connection and stores it in `conn` (untouched on failure).
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when either is null; KALDRO_ERR_IO when accept
+ *          fails (a signal interrupting the wait included). */
+KALDRO_API kaldro_status kaldro_plat_stream_accept(kaldro_plat_stream_server *server,
+                                                   kaldro_plat_stream_conn *conn);
+
+/*! kaldro_plat_stream_server_close() :
+ *  Closes the listening descriptor when it is not negative, sets it to -1 and removes
+ *  the socket file at the record's path.
+ *  @return KALDRO_ERR_NULL when `server` is null, else 0. */
+KALDRO_API kaldro_status kaldro_plat_stream_server_close(kaldro_plat_stream_server *server);
+
+/*! kaldro_plat_stream_connect() :
+ *  Connects to the socket path of `name` and stores the connection in `conn`
+ *  (untouched on failure). Creates and removes nothing.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when either is null; KALDRO_ERR_INVALID when
+ *          HOME is unset or empty; KALDRO_ERR_CAPACITY when the path exceeds 511
+ *          characters; KALDRO_ERR_IO when the socket cannot be created;
+ *          KALDRO_ERR_CAPACITY when the path has 104 bytes or more; KALDRO_ERR_IO
+ *          when the connect fails. */
+KALDRO_API kaldro_status kaldro_plat_stream_connect(const char *name,
+                                                    kaldro_plat_stream_conn *conn);
+
+/*! kaldro_plat_stream_read_exact() :
+ *  Reads exactly `length` bytes into `buffer`, resuming reads interrupted by signals.
+ *  @return KALDRO_OK (at once when `length` is 0); KALDRO_ERR_NULL when `conn` or
+ *          `buffer` is null; KALDRO_ERR_IO on the end of the stream or a read error
+ *          (the buffer may then hold part of the bytes). */
+KALDRO_API kaldro_status kaldro_plat_stream_read_exact(kaldro_plat_stream_conn *conn,
+                                                       void *buffer, uint64_t length);
+
+/*! kaldro_plat_stream_write_all() :
+ *  Writes all `length` bytes of `data`, resuming writes interrupted by signals.
+ *  @return KALDRO_OK (at once when `length` is 0); KALDRO_ERR_NULL when `conn` or
+ *          `data` is null; KALDRO_ERR_IO on a write error, a closed peer included
+ *          (no SIGPIPE is raised). */
+KALDRO_API kaldro_status kaldro_plat_stream_write_all(kaldro_plat_stream_conn *conn,
+                                                      const void *data, uint64_t length);
+
+/*! kaldro_plat_stream_conn_close() :
+ *  Closes the descriptor when it is not negative; the field keeps its value.
+ *  @return KALDRO_ERR_NULL when `conn` is null, else 0. */
+KALDRO_API kaldro_status kaldro_plat_stream_conn_close(kaldro_plat_stream_conn *conn);
+
+/*! kaldro_bus_serve() :
+ *  Allocates a server with its two 1 MiB buffers and listens on `name` (as
+ *  kaldro_plat_stream_listen). `context` may be null; it is passed to the handler.
+ *  @return KALDRO_OK with *server_out set; KALDRO_ERR_NULL when `name`, `handler` or
+ *          `server_out` is null (nothing written); otherwise *server_out is first set
+ *          to null, then KALDRO_ERR_INVALID when streams are unavailable,
+ *          KALDRO_ERR_RESOURCE when an allocation fails, or the status of the listen
+ *          (everything allocated is released on failure). */
+KALDRO_API kaldro_status kaldro_bus_serve(const char *name, kaldro_bus_handler handler,
+                                          void *context, kaldro_bus_server **server_out);
+
+/*! kaldro_bus_server_accept_one() :
+ *  Accepts one connection and serves it request by request until the peer closes it,
+ *  a frame announces more than 1048576 bytes, the handler declines or over-reports its
+ *  reply, a read or write fails, or `stop` is set. A connection from a process of
+ *  another user is closed before a byte is read. Ending a connection is not an error.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when `server` is null; the status of
+ *          kaldro_plat_stream_accept when the accept fails. */
+KALDRO_API kaldro_status kaldro_bus_server_accept_one(kaldro_bus_server *server);
+
+/*! kaldro_bus_server_stop() :
+ *  Sets `stop`, closes the listening socket, removes its file and releases the server.
+ *  Never call it while an accept_one of the same server is serving.
+ *  @return KALDRO_ERR_NULL when `server` is null, else 0. */
+KALDRO_API kaldro_status kaldro_bus_server_stop(kaldro_bus_server *server);
+
+/*! kaldro_bus_connect() :
+ *  Allocates a client and connects it to the bus `name`.
+ *  @return KALDRO_OK with *client_out set; KALDRO_ERR_NULL when either is null
+ *          (nothing written); otherwise *client_out is first set to null, then
+ *          KALDRO_ERR_INVALID when streams are unavailable, KALDRO_ERR_RESOURCE when
+ *          the allocation fails, or the status of kaldro_plat_stream_connect. */
+KALDRO_API kaldro_status kaldro_bus_connect(const char *name, kaldro_bus_client **client_out);
+
+/*! kaldro_bus_send_recv() :
+ *  Sends one request frame and receives its reply into `reply_buf`; *reply_len holds
+ *  the capacity on entry and the reply's length on success (untouched on failure).
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when any pointer is null; KALDRO_ERR_CAPACITY
+ *          when `request_len` exceeds 4294967295 (nothing is sent); KALDRO_ERR_IO from
+ *          the stream; KALDRO_ERR_CAPACITY when the reply is longer than the capacity
+ *          (it stays unread in the stream: close the client then). */
+KALDRO_API kaldro_status kaldro_bus_send_recv(kaldro_bus_client *client, const void *request,
+                                              uint64_t request_len, void *reply_buf,
+                                              uint64_t *reply_len);
+
+/*! kaldro_bus_client_close() :
+ *  Closes the connection and releases the client.
+ *  @return KALDRO_ERR_NULL when `client` is null, else 0. */
+KALDRO_API kaldro_status kaldro_bus_client_close(kaldro_bus_client *client);
+
 /*--- end of sockets and message bus ---*/
 
 
