@@ -18,6 +18,7 @@ from .hashing import (sha256_hex, sha256, sha256_batch, byte_search, byte_search
 from . import elementary
 from . import numbers
 from . import algebra
+from .bus import BusServer, BusClient
 from .numbers import (gcd, lcm, mod_add, mod_mul, mod_pow, mod_inv, three_cycle, is_prime,
                       factor, cyclic_period)
 
