@@ -19,6 +19,11 @@ from . import elementary
 from . import numbers
 from . import algebra
 from .bus import BusServer, BusClient
+from . import genome
+from .genome import Genome
+from . import linalg
+from . import rationals
+from . import cascade
 from .numbers import (gcd, lcm, mod_add, mod_mul, mod_pow, mod_inv, three_cycle, is_prime,
                       factor, cyclic_period)
 
