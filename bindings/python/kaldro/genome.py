@@ -33,6 +33,12 @@ declare("kaldro_genome_remove", c_i32, c_char_p, c_char_p, c_void_p, c_size, c_v
 declare("kaldro_genome_replace", c_i32, c_char_p, c_char_p, c_void_p, c_size, c_u32, c_void_p,
         c_size, c_void_p, c_size)
 
+declare("kaldro_genome_export", c_i32, c_char_p, c_char_p, c_char_p, c_void_p, c_size, c_void_p,
+        c_size)
+declare("kaldro_genome_import", c_i32, c_char_p, c_char_p, c_void_p, c_size, c_void_p, c_size)
+declare("kaldro_genome_explode", c_i32, c_char_p, c_char_p, c_void_p, c_size, c_void_p, c_size)
+declare("kaldro_genome_pack", c_i32, c_char_p, c_char_p, c_void_p, c_size, c_void_p, c_size)
+
 BODY_FILE = "turns.bin"
 MANIFEST_FILE = "manifest.json"
 
@@ -58,9 +64,10 @@ def cap_record(label, leaf_dim, content=b""):
 class _Workspace:
     # A zero-filled workspace sized by the library's query and 16-byte aligned (ctypes
     # arrays of 64-bit words are only 8-byte aligned, so one spare word is carved off).
-    def __init__(self, body_bytes, chromosomes, region_bytes):
+    def __init__(self, body_bytes, chromosomes, region_bytes, extra=0):
         chromosomes = min(int(chromosomes), _lib.U32_MAX)
-        size = lib().kaldro_genome_arena_bytes(int(body_bytes), chromosomes, int(region_bytes))
+        size = lib().kaldro_genome_arena_bytes(int(body_bytes), chromosomes,
+                                               int(region_bytes)) + int(extra)
         self.raw = (ctypes.c_uint64 * (size // 8 + 3))()
         base = ctypes.addressof(self.raw)
         self.ptr = c_void_p(base + (-base) % 16)
@@ -112,12 +119,17 @@ class Genome:
         except OSError:
             return 0
 
-    def _workspace(self, extra_body=0, extra_chromosomes=0, region=None):
+    def _workspace(self, extra_body=0, extra_chromosomes=0, region=None, extra=0):
         body = self._file_size(BODY_FILE)
         if region is None:
             region = body
         return _Workspace(body + extra_body, self._chromosome_estimate() + extra_chromosomes,
-                          region)
+                          region, extra)
+
+    def _optional_one(self):
+        one = self._the_one
+        keep, ptr = _lib.byte_pointer(one) if one else (None, None)
+        return keep, ptr, len(one) if one else 0
 
     def _one(self):
         if self._the_one is not None:
@@ -241,6 +253,53 @@ class Genome:
         okeep, optr = _lib.byte_pointer(one)
         check(lib().kaldro_genome_replace(self._dir, lab, sptr, len(src), len(one), optr,
                                           len(one), ws.ptr, ws.size), "kaldro_genome_replace")
+
+    # Bundles ---------------------------------------------------------------------------
+
+    def export(self, label, path):
+        """Write the chromosome labelled `label` as a self-verifying bundle file at
+        `path` (its region as hex text with digests, and the genome's the_one)."""
+        lab = _label(label)
+        ws = self._workspace()
+        keep, optr, olen = self._optional_one()
+        check(lib().kaldro_genome_export(self._dir, lab, as_path(path), optr, olen, ws.ptr,
+                                         ws.size), "kaldro_genome_export")
+
+    def import_bundle(self, path):
+        """Verify the bundle file at `path` and add its chromosome to this genome (the
+        genome is created when the directory holds no body yet)."""
+        p = as_path(path)
+        try:
+            size = os.path.getsize(p)
+        except OSError:
+            size = 0
+        ws = self._workspace(extra_body=size, extra_chromosomes=1, region=size)
+        keep, optr, olen = self._optional_one()
+        check(lib().kaldro_genome_import(p, self._dir, optr, olen, ws.ptr, ws.size),
+              "kaldro_genome_import")
+
+    def explode(self, out_dir):
+        """Export every chromosome as "<label>.chr" into the existing directory
+        `out_dir`; returns the file names written, in manifest order."""
+        chromosomes = self.chromosomes()
+        ws = self._workspace(extra=256 * (len(chromosomes) + 1) + 16)
+        keep, optr, olen = self._optional_one()
+        check(lib().kaldro_genome_explode(self._dir, as_path(out_dir), optr, olen, ws.ptr,
+                                          ws.size), "kaldro_genome_explode")
+        return [c["label"] + ".chr" for c in chromosomes]
+
+    def pack(self, bundle_dir):
+        """Import every "*.chr" bundle of `bundle_dir` into this genome, in the order of
+        their labels."""
+        bdir = as_path(bundle_dir)
+        names = [n for n in os.listdir(bdir) if n.endswith(b".chr") and 5 <= len(n) <= 263]
+        sizes = [os.path.getsize(os.path.join(bdir, n)) for n in names]
+        largest = max(sizes or [0])
+        ws = self._workspace(extra_body=sum(sizes), extra_chromosomes=len(names),
+                             region=largest, extra=(264 + 256) * len(names) + 32)
+        keep, optr, olen = self._optional_one()
+        check(lib().kaldro_genome_pack(bdir, self._dir, optr, olen, ws.ptr, ws.size),
+              "kaldro_genome_pack")
 
     def __repr__(self):
         return "Genome(%r)" % self.directory
