@@ -1,5 +1,6 @@
 """Hypervectors and octonions through the bindings, checked against Python-integer bit
 arithmetic, element-wise models and the norm and inverse identities of the octonions."""
+import array
 import ctypes
 import math
 import random
@@ -133,6 +134,7 @@ class OctonionTest(unittest.TestCase):
         for _ in range(50):
             a, b, c = self.rand(), self.rand(), self.rand()
             ab = A.oct_mul(a, b)
+            self.assertEqual(A.oct_mul(array.array("d", a), tuple(b)), ab)
             self.close(ab, oct_reference(a, b))
             self.assertAlmostEqual(norm(ab), norm(a) * norm(b), delta=1e-10 * norm(ab) + 1e-12)
             self.close(A.oct_mul(a, A.oct_inv(a)), one)

@@ -1,5 +1,6 @@
 """Elementary and orbital functions, autocorrelation, the exact DFT and integer
 arithmetic through the bindings, checked against math, cmath and fractions."""
+import array
 import cmath
 import math
 import random
@@ -75,6 +76,10 @@ class ElementaryTest(unittest.TestCase):
         want = [sum(x[j] * x[(i + j) % n] for j in range(n)) for i in range(n)]
         self.assertEqual(E.autocorrelation(x), want)
         self.assertEqual(E.autocorrelation([]), [])
+        # Buffer-protocol sequences are accepted like lists.
+        self.assertEqual(E.autocorrelation(array.array("d", x)), want)
+        self.assertEqual(E.autocorrelation(memoryview(array.array("d", x))), want)
+        self.assertEqual(E.autocorrelation(tuple(x)), want)
         xs, ys = [3, -1, 4, 1, -5, 9, 2, -6], [2, 7, -1, 8, 2, -8, 1, 8]
         X, Y = E.exact_dft(xs, ys)
         w = cmath.exp(-2j * math.pi / 8)
