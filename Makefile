@@ -27,15 +27,16 @@ sanitize: deps
 	cmake --build $(BUILD)-sanitize -j$(JOBS)
 	ctest --test-dir $(BUILD)-sanitize --output-on-failure -j$(JOBS)
 
-# The whole suite under valgrind's memcheck; any error fails the test that made it.
+# The whole suite under valgrind's memcheck, no error and no definite leak allowed.
 valgrind: all
-	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -T memcheck \
-	  --overwrite MemoryCheckCommandOptions="--error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite --track-fds=no"
+	@sh cmake/deps.sh valgrind
+	sh cmake/valgrind.sh $(BUILD) $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS seconds (clang, libFuzzer, ASan and UBSan); the
 # executions per target are printed and kept in $(BUILD)-fuzz/fuzz-summary.txt.
 FUZZ_SECONDS ?= 60
 fuzz: deps
+	@sh cmake/deps.sh fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKALDRO_FUZZ=ON -DKALDRO_SANITIZE=ON -DKALDRO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_all
