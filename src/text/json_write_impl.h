@@ -407,7 +407,7 @@ inline uint64_t key_prefix(const char *k) {
   uint64_t v = 0;
   int i = 0;
   for (; i < 8 && k[i]; ++i) v = (v << 8) | uint8_t(k[i]);
-  return i == 0 ? 0 : v << (8 * (8 - i));  // the empty key: no shift by 64
+  return i == 0 ? 0 : v << (8 * (8 - i));
 }
 
 // Key order: bytewise as unsigned values, a key that is a prefix of another first.
