@@ -8,6 +8,7 @@ build="$1"
 seconds="${2:-60}"
 here="$(cd "$(dirname "$0")" && pwd)"
 sh "$here/make_corpus.sh" "$build/seeds"
+[ -x "$build/fuzz/genome_seeds" ] && "$build/fuzz/genome_seeds" "$build/seeds/fuzz_genome"
 status=0
 summary=""
 for target in "$build"/fuzz/fuzz_*; do
