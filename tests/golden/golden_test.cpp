@@ -1,7 +1,8 @@
 // Computes the outputs of every deterministic function family on a fixed input set and
 // compares the text with the committed golden.txt, so that any change of a result, on any
 // architecture or instruction-set path, shows up as a differing line. Doubles are written
-// as their bit patterns. Set KALDRO_GOLDEN_UPDATE=<path> to write the text to <path>.
+// as their bit patterns. Each status is taken before the outputs are printed (the
+// order in which a call's arguments are evaluated is unspecified). Set KALDRO_GOLDEN_UPDATE=<path> to write the text to <path>.
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -123,8 +124,8 @@ void orbital(Out &o) {
   }
   std::vector<double> x(37), ac(37);
   for (double &v : x) v = (rng.unit() - 0.5) * 8.0;
-  o.line("autocorrelation %d %s", kaldro_autocorrelation_f64(x.data(), x.size(), ac.data()),
-         dbits(ac.data(), ac.size()).c_str());
+  { const int st_ = kaldro_autocorrelation_f64(x.data(), x.size(), ac.data()); o.line("autocorrelation %d %s", st_,
+         dbits(ac.data(), ac.size()).c_str()); }
   for (uint32_t n : {2u, 8u, 16u}) {
     std::vector<int64_t> xi(n), yi(n), xo(n * n / 2), yo(n * n / 2);
     for (uint32_t j = 0; j < n; ++j) {
@@ -154,7 +155,7 @@ void digests(Out &o) {
   const uint8_t *datas[11];
   for (int i = 0; i < 11; ++i) datas[i] = msg.data() + i;
   std::vector<uint8_t> out(32 * 11);
-  o.line("sha256_batch %d", kaldro_sha256_batch(datas, lens, 11, out.data()));
+  { const int st_ = kaldro_sha256_batch(datas, lens, 11, out.data()); o.line("sha256_batch %d", st_); }
   for (int i = 0; i < 11; ++i) o.line("  %s", hexbytes(out.data() + 32 * i, 32).c_str());
 }
 
@@ -206,19 +207,19 @@ void hypervectors(Out &o) {
   const uint8_t *abc[] = {a.data(), b.data(), c.data()};
   const int8_t *pabc[] = {pa.data(), pb.data(), pc.data()};
   double sim = 0;
-  o.line("hdc_bind %d %s", kaldro_hdc_bind(a.data(), b.data(), len, out.data()), hexbytes(out.data(), len).c_str());
-  o.line("hdc_bundle %d %s", kaldro_hdc_bundle(abc, 3, len, out.data()), hexbytes(out.data(), len).c_str());
-  o.line("hdc_permute %d %s", kaldro_hdc_permute(a.data(), len, 13, out.data()), hexbytes(out.data(), len).c_str());
-  o.line("hdc_similarity %d %016" PRIx64, kaldro_hdc_similarity(a.data(), b.data(), len, &sim), bits(sim));
-  o.line("polar_bind %d %s", kaldro_polar_bind(pa.data(), pb.data(), len, pout.data()),
-         hexbytes(reinterpret_cast<uint8_t *>(pout.data()), len).c_str());
-  o.line("polar_bundle %d %s", kaldro_polar_bundle(pabc, 3, len, pout.data()),
-         hexbytes(reinterpret_cast<uint8_t *>(pout.data()), len).c_str());
+  { const int st_ = kaldro_hdc_bind(a.data(), b.data(), len, out.data()); o.line("hdc_bind %d %s", st_, hexbytes(out.data(), len).c_str()); }
+  { const int st_ = kaldro_hdc_bundle(abc, 3, len, out.data()); o.line("hdc_bundle %d %s", st_, hexbytes(out.data(), len).c_str()); }
+  { const int st_ = kaldro_hdc_permute(a.data(), len, 13, out.data()); o.line("hdc_permute %d %s", st_, hexbytes(out.data(), len).c_str()); }
+  { const int st_ = kaldro_hdc_similarity(a.data(), b.data(), len, &sim); o.line("hdc_similarity %d %016" PRIx64, st_, bits(sim)); }
+  { const int st_ = kaldro_polar_bind(pa.data(), pb.data(), len, pout.data()); o.line("polar_bind %d %s", st_,
+         hexbytes(reinterpret_cast<uint8_t *>(pout.data()), len).c_str()); }
+  { const int st_ = kaldro_polar_bundle(pabc, 3, len, pout.data()); o.line("polar_bundle %d %s", st_,
+         hexbytes(reinterpret_cast<uint8_t *>(pout.data()), len).c_str()); }
   for (int skip : {0, 1}) {
-    o.line("polar_similarity %d %d %016" PRIx64, skip,
-           kaldro_polar_similarity(pa.data(), pb.data(), len, skip, &sim), bits(sim));
+    const int st_ = kaldro_polar_similarity(pa.data(), pb.data(), len, skip, &sim);
+    o.line("polar_similarity %d %d %016" PRIx64, skip, st_, bits(sim));
   }
-  o.line("polar_density %d %016" PRIx64, kaldro_polar_density(pa.data(), len, &sim), bits(sim));
+  { const int st_ = kaldro_polar_density(pa.data(), len, &sim); o.line("polar_density %d %016" PRIx64, st_, bits(sim)); }
   std::vector<uint8_t> ka(len), kb(len), kc(len);
   for (uint32_t i = 0; i < len; ++i) {
     ka[i] = a[i] & 3;
@@ -226,12 +227,14 @@ void hypervectors(Out &o) {
     kc[i] = c[i] & 3;
   }
   const uint8_t *kabc[] = {ka.data(), kb.data(), kc.data()};
-  o.line("klein4_bind %d %s", kaldro_klein4_bind(ka.data(), kb.data(), len, out.data()), hexbytes(out.data(), len).c_str());
-  o.line("klein4_bundle %d %s", kaldro_klein4_bundle(kabc, 3, len, out.data()), hexbytes(out.data(), len).c_str());
-  o.line("klein4_similarity %d %016" PRIx64, kaldro_klein4_similarity(ka.data(), kb.data(), len, &sim), bits(sim));
+  { const int st_ = kaldro_klein4_bind(ka.data(), kb.data(), len, out.data()); o.line("klein4_bind %d %s", st_, hexbytes(out.data(), len).c_str()); }
+  { const int st_ = kaldro_klein4_bundle(kabc, 3, len, out.data()); o.line("klein4_bundle %d %s", st_, hexbytes(out.data(), len).c_str()); }
+  { const int st_ = kaldro_klein4_similarity(ka.data(), kb.data(), len, &sim); o.line("klein4_similarity %d %016" PRIx64, st_, bits(sim)); }
   for (int inverse : {0, 1})
-    o.line("klein4_triality %d %d %s", inverse,
-           kaldro_klein4_triality_cycle(ka.data(), len, inverse, out.data()), hexbytes(out.data(), len).c_str());
+  {
+    const int st_ = kaldro_klein4_triality_cycle(ka.data(), len, inverse, out.data());
+    o.line("klein4_triality %d %d %s", inverse, st_, hexbytes(out.data(), len).c_str());
+  }
   std::vector<uint32_t> acc(4 * len, 0);
   int st = 0;
   for (const uint8_t *v : kabc) st |= kaldro_klein4_bundle_accumulate(acc.data(), v, len);
@@ -256,24 +259,24 @@ void octonions(Out &o) {
   for (double &v : a) v = rng.unit() * 4 - 2;
   for (double &v : b) v = rng.unit() * 4 - 2;
   for (double &v : c) v = rng.unit() * 4 - 2;
-  o.line("loop_bind %d %s", kaldro_loop_bind_f64(a.data(), b.data(), 8, out.data()), dbits(out.data(), 8).c_str());
-  o.line("loop_conj %d %s", kaldro_loop_conj_f64(a.data(), 8, out.data()), dbits(out.data(), 8).c_str());
-  o.line("loop_inv %d %s", kaldro_loop_inv_f64(a.data(), 8, out.data()), dbits(out.data(), 8).c_str());
-  o.line("cross7 %d %s", kaldro_cross7_f64(a.data(), b.data(), 8, out.data()), dbits(out.data(), 8).c_str());
+  { const int st_ = kaldro_loop_bind_f64(a.data(), b.data(), 8, out.data()); o.line("loop_bind %d %s", st_, dbits(out.data(), 8).c_str()); }
+  { const int st_ = kaldro_loop_conj_f64(a.data(), 8, out.data()); o.line("loop_conj %d %s", st_, dbits(out.data(), 8).c_str()); }
+  { const int st_ = kaldro_loop_inv_f64(a.data(), 8, out.data()); o.line("loop_inv %d %s", st_, dbits(out.data(), 8).c_str()); }
+  { const int st_ = kaldro_cross7_f64(a.data(), b.data(), 8, out.data()); o.line("cross7 %d %s", st_, dbits(out.data(), 8).c_str()); }
   double g2 = 0;
-  o.line("g2_three_form %d %016" PRIx64, kaldro_g2_three_form_f64(a.data(), b.data(), c.data(), 8, &g2), bits(g2));
-  o.line("loop_associator %d %s", kaldro_loop_associator_f64(a.data(), b.data(), c.data(), 8, out.data()),
-         dbits(out.data(), 8).c_str());
-  o.line("loop_left_op %d %s", kaldro_loop_left_op_f64(a.data(), 8, m.data()), dbits(m.data(), 64).c_str());
-  o.line("loop_right_op %d %s", kaldro_loop_right_op_f64(a.data(), 8, m.data()), dbits(m.data(), 64).c_str());
-  o.line("loop_bind_hd %d %s", kaldro_loop_bind_hd_f64(a.data(), b.data(), count, out.data()),
-         dbits(out.data(), out.size()).c_str());
-  o.line("loop_conj_hd %d %s", kaldro_loop_conj_hd_f64(a.data(), count, out.data()), dbits(out.data(), out.size()).c_str());
-  o.line("loop_inv_hd %d %s", kaldro_loop_inv_hd_f64(a.data(), count, out.data()), dbits(out.data(), out.size()).c_str());
-  o.line("loop_unbind_hd %d %s", kaldro_loop_unbind_hd_f64(a.data(), b.data(), count, out.data()),
-         dbits(out.data(), out.size()).c_str());
-  o.line("loop_runbind_hd %d %s", kaldro_loop_runbind_hd_f64(a.data(), b.data(), count, out.data()),
-         dbits(out.data(), out.size()).c_str());
+  { const int st_ = kaldro_g2_three_form_f64(a.data(), b.data(), c.data(), 8, &g2); o.line("g2_three_form %d %016" PRIx64, st_, bits(g2)); }
+  { const int st_ = kaldro_loop_associator_f64(a.data(), b.data(), c.data(), 8, out.data()); o.line("loop_associator %d %s", st_,
+         dbits(out.data(), 8).c_str()); }
+  { const int st_ = kaldro_loop_left_op_f64(a.data(), 8, m.data()); o.line("loop_left_op %d %s", st_, dbits(m.data(), 64).c_str()); }
+  { const int st_ = kaldro_loop_right_op_f64(a.data(), 8, m.data()); o.line("loop_right_op %d %s", st_, dbits(m.data(), 64).c_str()); }
+  { const int st_ = kaldro_loop_bind_hd_f64(a.data(), b.data(), count, out.data()); o.line("loop_bind_hd %d %s", st_,
+         dbits(out.data(), out.size()).c_str()); }
+  { const int st_ = kaldro_loop_conj_hd_f64(a.data(), count, out.data()); o.line("loop_conj_hd %d %s", st_, dbits(out.data(), out.size()).c_str()); }
+  { const int st_ = kaldro_loop_inv_hd_f64(a.data(), count, out.data()); o.line("loop_inv_hd %d %s", st_, dbits(out.data(), out.size()).c_str()); }
+  { const int st_ = kaldro_loop_unbind_hd_f64(a.data(), b.data(), count, out.data()); o.line("loop_unbind_hd %d %s", st_,
+         dbits(out.data(), out.size()).c_str()); }
+  { const int st_ = kaldro_loop_runbind_hd_f64(a.data(), b.data(), count, out.data()); o.line("loop_runbind_hd %d %s", st_,
+         dbits(out.data(), out.size()).c_str()); }
 }
 
 void codes(Out &o) {
