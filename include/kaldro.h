@@ -528,6 +528,150 @@ KALDRO_API kaldro_status kaldro_hamming_decode_correct(const uint8_t *codeword, 
  * Genome store: save, catalog, load, windows and edits
  *====================================================================================*/
 
+/* A genome is a set of chromosomes kept in one existing directory as two files:
+ * "turns.bin", the body, a flat run of fixed-width records of `leaf_dim` bytes (1 to
+ * 256), and "manifest.json", the attested catalog derived from it. Byte 0 of a record is
+ * its tag: 'C' opens a chromosome and carries its label in the following bytes (up to the
+ * first zero byte); 'G' records belong to the chromosome without counting as leaves;
+ * every other record is a leaf. the_one is one record-sized value of the whole genome,
+ * stored only in the manifest. Bodies are served up to 4 GiB - 1 bytes.
+ *
+ * The store keeps no state and allocates nothing: paths live in 4096-byte stack
+ * buffers (a directory plus a file name may total 4094 bytes), and tables, texts and
+ * JSON nodes in the caller's workspace, whose areas start at 16-byte boundaries from its
+ * start (pass a 16-byte aligned workspace). Size it with kaldro_genome_arena_bytes().
+ *
+ * Saves are crash-safe file by file: nothing is written until the new manifest text is
+ * ready, and each file is replaced through a synced temporary file renamed into place,
+ * so a failed save leaves the directory as it was. A crash between the two renames
+ * leaves the new body under the old manifest, which load and every edit report as a
+ * digest mismatch (KALDRO_ERR_INVALID) until the genome is saved again. */
+
+/*! kaldro_genome_arena_bytes() :
+ *  @return the workspace size the genome operations are to be given for a body of
+ *          `body_bytes`, `chromosomes` chromosomes and a largest exported or imported
+ *          region of `region_bytes`: 2*body_bytes + 2033*chromosomes + 6*region_bytes +
+ *          77824, in wrapping 64-bit arithmetic. Each operation still checks its own
+ *          areas. */
+KALDRO_API uint64_t kaldro_genome_arena_bytes(uint64_t body_bytes, uint32_t chromosomes,
+                                              uint64_t region_bytes);
+
+/*! kaldro_genome_save() :
+ *  Writes `body` (`body_len` bytes of whole records) as "turns.bin" and its manifest as
+ *  "manifest.json" into `dir`; the_one is `the_one_len` = `leaf_dim` bytes. Identical
+ *  inputs give byte-identical files. `body` may be null when `body_len` is 0 (an empty
+ *  genome).
+ *  Workspace: the catalog tables (65 + 4 + 4 + 256 + 4 bytes per chromosome, each table
+ *  16-aligned), a manifest text area of 856 per chromosome + 4097 bytes, then the tree
+ *  area for the manifest's JSON nodes.
+ *  @return KALDRO_ERR_NULL: `dir`, `the_one` or `workspace` null, or `body` null with a
+ *          non-zero length;
+ *          KALDRO_ERR_INVALID: `leaf_dim` outside 1..256, `the_one_len` != `leaf_dim`, a
+ *          body that is not whole records or does not begin with a cap record;
+ *          KALDRO_ERR_CAPACITY: a path too long, a body of 4 GiB or more, a workspace too
+ *          small for the tables, the text area or the tree;
+ *          KALDRO_ERR_IO: a write failed.
+ *          On every failure the directory's files are left as they were, except that a
+ *          failure writing manifest.json comes after turns.bin has been replaced. */
+KALDRO_API kaldro_status kaldro_genome_save(const char *dir, const uint8_t *body, size_t body_len,
+                                            uint32_t leaf_dim, const uint8_t *the_one,
+                                            size_t the_one_len, uint8_t *workspace,
+                                            size_t workspace_bytes);
+
+/*! kaldro_genome_catalog() :
+ *  Sets *out_root to the genome's manifest as a JSON tree living in `workspace` (valid
+ *  until the workspace is reused). With "manifest.json" present, it is read into the
+ *  workspace, stripped of trailing CR and LF bytes and parsed as it stands (any
+ *  well-formed JSON is returned). Without it, the manifest that a save of "turns.bin"
+ *  with this the_one (its length serving as leaf_dim) would write is rebuilt in the
+ *  workspace; nothing is written. `the_one` may be null when the manifest exists.
+ *  @return KALDRO_ERR_NULL: `dir`, `workspace` or `out_root` null;
+ *          KALDRO_ERR_INVALID: no manifest and `the_one` null or `the_one_len` outside
+ *          1..256, or a body that does not scan; the parser's statuses otherwise;
+ *          KALDRO_ERR_CAPACITY: a path too long or the workspace too small;
+ *          KALDRO_ERR_IO: a file could not be read (no manifest and no body). */
+KALDRO_API kaldro_status kaldro_genome_catalog(const char *dir, const uint8_t *the_one,
+                                               size_t the_one_len, uint8_t *workspace,
+                                               size_t workspace_bytes,
+                                               const kaldro_json_node **out_root);
+
+/*! kaldro_genome_load() :
+ *  Reads "turns.bin" into `body_out` (capacity `body_cap`), stores the length read in
+ *  *body_len_out, and compares its SHA-256 with the catalog's "data"."body_sha256".
+ *  The catalog is obtained as kaldro_genome_catalog() does, in `workspace`.
+ *  @return KALDRO_OK when the digests are equal; KALDRO_ERR_INVALID when they differ
+ *          (the bytes and length stay in the caller's buffers) or the catalog has no
+ *          "body_sha256" string; KALDRO_ERR_NULL for a null `dir`, `body_out`,
+ *          `body_len_out` or `workspace`; KALDRO_ERR_CAPACITY when the body is longer
+ *          than `body_cap`; the catalog's and the file layer's statuses otherwise. */
+KALDRO_API kaldro_status kaldro_genome_load(const char *dir, uint8_t *body_out, size_t body_cap,
+                                            size_t *body_len_out, const uint8_t *the_one,
+                                            size_t the_one_len, uint8_t *workspace,
+                                            size_t workspace_bytes);
+
+/*! kaldro_genome_window() :
+ *  Copies the region of the first chromosome labelled `label` (a NUL-terminated
+ *  string) from "turns.bin" into `out` and checks its cap record against the entry's
+ *  "cap_sha256". The other records of the region are covered by no digest.
+ *  @return KALDRO_OK when the cap digest matches; KALDRO_ERR_INVALID when it does not
+ *          (the region and *out_len are already written), when no entry carries the
+ *          label, or when the entry or "leaf_dim" is malformed: offsets and lengths
+ *          that are not non-negative integers in whole records within the body, a
+ *          leaf_dim outside 1..256; KALDRO_ERR_CAPACITY when `out_cap` is smaller than
+ *          the region (*out_len untouched); KALDRO_ERR_NULL for a null `dir`, `label`,
+ *          `out`, `out_len` or `workspace`; catalog and file statuses otherwise.
+ *  `the_one` may be null; it is needed only when the manifest must be rebuilt. */
+KALDRO_API kaldro_status kaldro_genome_window(const char *dir, const char *label, uint8_t *out,
+                                              size_t out_cap, size_t *out_len,
+                                              const uint8_t *the_one, size_t the_one_len,
+                                              uint8_t *workspace, size_t workspace_bytes);
+
+/*! kaldro_genome_append() :
+ *  Adds the region `src` (whole records, opening with a cap record that carries
+ *  `label`) at the end of the body and saves the genome anew. The body is read and
+ *  verified against the manifest first. Workspace: the new body (rounded up to 16
+ *  bytes), then the catalog's and the save's workspace.
+ *  @return KALDRO_ERR_INVALID: `leaf_dim` outside 1..256 or different from the
+ *          genome's, `src_len` 0 or not whole records, `the_one_len` != `leaf_dim`, a
+ *          region that does not open with a cap carrying `label`, any cap label of the
+ *          region that is already catalogued or repeated within it, a malformed
+ *          chromosome list, a body that no longer matches its manifest;
+ *          KALDRO_ERR_NULL, KALDRO_ERR_CAPACITY, KALDRO_ERR_IO and the save's statuses
+ *          otherwise. Nothing is written on any failure before the save. */
+KALDRO_API kaldro_status kaldro_genome_append(const char *dir, const char *label,
+                                              const uint8_t *src, size_t src_len,
+                                              uint32_t leaf_dim, const uint8_t *the_one,
+                                              size_t the_one_len, uint8_t *workspace,
+                                              size_t workspace_bytes);
+
+/*! kaldro_genome_remove() :
+ *  Cuts the region of the chromosome labelled `label` out of the body and saves the
+ *  genome anew; `the_one_len` serves as the genome's leaf_dim. The last chromosome of a
+ *  genome cannot be removed (replace it with an empty region instead).
+ *  @return KALDRO_ERR_INVALID: `the_one_len` outside 1..256 or different from the
+ *          genome's leaf_dim, fewer than two chromosomes, the label not found, a
+ *          malformed entry, a body that no longer matches its manifest; KALDRO_ERR_NULL,
+ *          KALDRO_ERR_CAPACITY, KALDRO_ERR_IO and the save's statuses otherwise. */
+KALDRO_API kaldro_status kaldro_genome_remove(const char *dir, const char *label,
+                                              const uint8_t *the_one, size_t the_one_len,
+                                              uint8_t *workspace, size_t workspace_bytes);
+
+/*! kaldro_genome_replace() :
+ *  Puts the region `src` in place of the region of the chromosome labelled `label` and
+ *  saves the genome anew. The region is empty (the chromosome is removed, even the only
+ *  one) or opens with a cap record; a cap with another label renames the chromosome,
+ *  but no cap of the region may carry a label that another chromosome carries.
+ *  @return KALDRO_ERR_INVALID: `leaf_dim` outside 1..256 or different from the
+ *          genome's, `the_one_len` != `leaf_dim`, a region that is not whole records or
+ *          does not open with a cap, a label clash, the label not found, a malformed
+ *          entry, a body that no longer matches its manifest; KALDRO_ERR_NULL,
+ *          KALDRO_ERR_CAPACITY, KALDRO_ERR_IO and the save's statuses otherwise. */
+KALDRO_API kaldro_status kaldro_genome_replace(const char *dir, const char *label,
+                                               const uint8_t *src, size_t src_len,
+                                               uint32_t leaf_dim, const uint8_t *the_one,
+                                               size_t the_one_len, uint8_t *workspace,
+                                               size_t workspace_bytes);
+
 /*--- end of genome store ---*/
 
 
@@ -681,12 +825,317 @@ KALDRO_API kaldro_status kaldro_plat_thread_join(kaldro_plat_thread *thread);
  * Platform: local stream sockets and the message bus
  *====================================================================================*/
 
+/* A small request/reply bus between processes of one user on one machine. A server
+ * listens on the local stream socket "%s/.kaldro/bus-%s.sock" (the value of HOME and
+ * the bus name; at most 511 characters, and under 104 bytes so that it fits a local
+ * socket address) and answers each request through a handler; a client connects by the
+ * same name and exchanges one request for one reply at a time. Every frame, in both
+ * directions, is a 4-byte big-endian length followed by that many payload bytes. The
+ * directory "%s/.kaldro" is kept at mode 0700 and the socket file at 0600, and the bus
+ * server ends at once any connection from a process of another user. Writes never
+ * raise SIGPIPE: a peer that has gone away is reported as KALDRO_ERR_IO. */
+
+/*! kaldro_plat_stream_server: a caller-allocated listening socket.
+ *  `path` is the socket path (NUL-terminated), `fd` the listening descriptor (-1 when
+ *  none); the rest is reserved. 528 bytes, zeroed by listen. */
+typedef struct kaldro_plat_stream_server {
+  char path[512];
+  int32_t fd;
+  uint8_t reserved[12];
+} kaldro_plat_stream_server;
+
+/*! kaldro_plat_stream_conn: a connected stream socket; `fd` is its descriptor, the rest
+ *  is reserved. 16 bytes, zeroed (apart from `fd`) by a successful accept or connect. */
+typedef struct kaldro_plat_stream_conn {
+  int32_t fd;
+  uint8_t reserved[12];
+} kaldro_plat_stream_conn;
+
+/*! kaldro_bus_handler: answers one request of `request_len` bytes. On entry
+ *  *reply_len holds the capacity of `reply`; the handler writes its reply there and
+ *  sets *reply_len to the reply's length. A non-zero status sends no reply and ends the
+ *  connection, and so does a reply length above the capacity. Runs on the thread that
+ *  called kaldro_bus_server_accept_one. */
+typedef kaldro_status (*kaldro_bus_handler)(const uint8_t *request, uint64_t request_len,
+                                            uint8_t *reply, uint64_t *reply_len,
+                                            void *context);
+
+/*! kaldro_bus_server: the heap record of a bus server (576 bytes), from
+ *  kaldro_bus_serve until kaldro_bus_server_stop. `stop` ends the connection being
+ *  served after the current reply when set (a handler may set it through its context);
+ *  `request` and `reply` are 1 MiB heap blocks and `reply_capacity` is 1048576. */
+typedef struct kaldro_bus_server {
+  kaldro_plat_stream_server stream;
+  uint32_t stop;
+  kaldro_bus_handler handler;
+  void *context;
+  uint8_t *request;
+  uint8_t *reply;
+  uint64_t reply_capacity;
+} kaldro_bus_server;
+
+/*! kaldro_bus_client: the heap record of a bus client (16 bytes), from
+ *  kaldro_bus_connect until kaldro_bus_client_close. */
+typedef struct kaldro_bus_client {
+  kaldro_plat_stream_conn conn;
+} kaldro_bus_client;
+
+/*! kaldro_plat_has_streams() :
+ *  Capability query, not a status: 1 when local stream sockets (and so the bus) are
+ *  available (always, on this platform). */
+KALDRO_API int kaldro_plat_has_streams(void);
+
+/*! kaldro_plat_stream_listen() :
+ *  Zeroes `server` (fd -1), creates "%s/.kaldro" with mode 0700 when missing, and
+ *  listens on the socket path of `name` with a backlog of 8; the socket file gets mode
+ *  0600. An existing "%s/.kaldro" must belong to the user and be a real directory, not
+ *  a symbolic link; one open to group or others is tightened to 0700. A socket file
+ *  that no server answers at (left by a crashed server) is replaced. All checks run
+ *  before anything is removed, and a refused listen leaves no path in the record.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when `name` or `server` is null (nothing
+ *          written); KALDRO_ERR_INVALID when HOME is unset or empty;
+ *          KALDRO_ERR_CAPACITY when the path exceeds 511 characters;
+ *          KALDRO_ERR_IO when the socket cannot be created; KALDRO_ERR_CAPACITY when
+ *          the path has 104 bytes or more; KALDRO_ERR_IO when the directory is not the
+ *          user's own, a live server answers at the path, or bind or listen fails. */
+KALDRO_API kaldro_status kaldro_plat_stream_listen(const char *name,
+                                                   kaldro_plat_stream_server *server);
+
+/*! kaldro_plat_stream_accept() :
+ *  Waits for one connection and stores it in `conn` (untouched on failure).
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when either is null; KALDRO_ERR_IO when accept
+ *          fails (a signal interrupting the wait included). */
+KALDRO_API kaldro_status kaldro_plat_stream_accept(kaldro_plat_stream_server *server,
+                                                   kaldro_plat_stream_conn *conn);
+
+/*! kaldro_plat_stream_server_close() :
+ *  Closes the listening descriptor when it is not negative, sets it to -1 and removes
+ *  the socket file at the record's path.
+ *  @return KALDRO_ERR_NULL when `server` is null, else 0. */
+KALDRO_API kaldro_status kaldro_plat_stream_server_close(kaldro_plat_stream_server *server);
+
+/*! kaldro_plat_stream_connect() :
+ *  Connects to the socket path of `name` and stores the connection in `conn`
+ *  (untouched on failure). Creates and removes nothing.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when either is null; KALDRO_ERR_INVALID when
+ *          HOME is unset or empty; KALDRO_ERR_CAPACITY when the path exceeds 511
+ *          characters; KALDRO_ERR_IO when the socket cannot be created;
+ *          KALDRO_ERR_CAPACITY when the path has 104 bytes or more; KALDRO_ERR_IO
+ *          when the connect fails. */
+KALDRO_API kaldro_status kaldro_plat_stream_connect(const char *name,
+                                                    kaldro_plat_stream_conn *conn);
+
+/*! kaldro_plat_stream_read_exact() :
+ *  Reads exactly `length` bytes into `buffer`, resuming reads interrupted by signals.
+ *  @return KALDRO_OK (at once when `length` is 0); KALDRO_ERR_NULL when `conn` or
+ *          `buffer` is null; KALDRO_ERR_IO on the end of the stream or a read error
+ *          (the buffer may then hold part of the bytes). */
+KALDRO_API kaldro_status kaldro_plat_stream_read_exact(kaldro_plat_stream_conn *conn,
+                                                       void *buffer, uint64_t length);
+
+/*! kaldro_plat_stream_write_all() :
+ *  Writes all `length` bytes of `data`, resuming writes interrupted by signals.
+ *  @return KALDRO_OK (at once when `length` is 0); KALDRO_ERR_NULL when `conn` or
+ *          `data` is null; KALDRO_ERR_IO on a write error, a closed peer included
+ *          (no SIGPIPE is raised). */
+KALDRO_API kaldro_status kaldro_plat_stream_write_all(kaldro_plat_stream_conn *conn,
+                                                      const void *data, uint64_t length);
+
+/*! kaldro_plat_stream_conn_close() :
+ *  Closes the descriptor when it is not negative; the field keeps its value.
+ *  @return KALDRO_ERR_NULL when `conn` is null, else 0. */
+KALDRO_API kaldro_status kaldro_plat_stream_conn_close(kaldro_plat_stream_conn *conn);
+
+/*! kaldro_bus_serve() :
+ *  Allocates a server with its two 1 MiB buffers and listens on `name` (as
+ *  kaldro_plat_stream_listen). `context` may be null; it is passed to the handler.
+ *  @return KALDRO_OK with *server_out set; KALDRO_ERR_NULL when `name`, `handler` or
+ *          `server_out` is null (nothing written); otherwise *server_out is first set
+ *          to null, then KALDRO_ERR_INVALID when streams are unavailable,
+ *          KALDRO_ERR_RESOURCE when an allocation fails, or the status of the listen
+ *          (everything allocated is released on failure). */
+KALDRO_API kaldro_status kaldro_bus_serve(const char *name, kaldro_bus_handler handler,
+                                          void *context, kaldro_bus_server **server_out);
+
+/*! kaldro_bus_server_accept_one() :
+ *  Accepts one connection and serves it request by request until the peer closes it,
+ *  a frame announces more than 1048576 bytes, the handler declines or over-reports its
+ *  reply, a read or write fails, or `stop` is set. A connection from a process of
+ *  another user is closed before a byte is read. Ending a connection is not an error.
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when `server` is null; the status of
+ *          kaldro_plat_stream_accept when the accept fails. */
+KALDRO_API kaldro_status kaldro_bus_server_accept_one(kaldro_bus_server *server);
+
+/*! kaldro_bus_server_stop() :
+ *  Sets `stop`, closes the listening socket, removes its file and releases the server.
+ *  Never call it while an accept_one of the same server is serving.
+ *  @return KALDRO_ERR_NULL when `server` is null, else 0. */
+KALDRO_API kaldro_status kaldro_bus_server_stop(kaldro_bus_server *server);
+
+/*! kaldro_bus_connect() :
+ *  Allocates a client and connects it to the bus `name`.
+ *  @return KALDRO_OK with *client_out set; KALDRO_ERR_NULL when either is null
+ *          (nothing written); otherwise *client_out is first set to null, then
+ *          KALDRO_ERR_INVALID when streams are unavailable, KALDRO_ERR_RESOURCE when
+ *          the allocation fails, or the status of kaldro_plat_stream_connect. */
+KALDRO_API kaldro_status kaldro_bus_connect(const char *name, kaldro_bus_client **client_out);
+
+/*! kaldro_bus_send_recv() :
+ *  Sends one request frame and receives its reply into `reply_buf`; *reply_len holds
+ *  the capacity on entry and the reply's length on success (untouched on failure).
+ *  @return KALDRO_OK; KALDRO_ERR_NULL when any pointer is null; KALDRO_ERR_CAPACITY
+ *          when `request_len` exceeds 4294967295 (nothing is sent); KALDRO_ERR_IO from
+ *          the stream; KALDRO_ERR_CAPACITY when the reply is longer than the capacity
+ *          (it stays unread in the stream: close the client then). */
+KALDRO_API kaldro_status kaldro_bus_send_recv(kaldro_bus_client *client, const void *request,
+                                              uint64_t request_len, void *reply_buf,
+                                              uint64_t *reply_len);
+
+/*! kaldro_bus_client_close() :
+ *  Closes the connection and releases the client.
+ *  @return KALDRO_ERR_NULL when `client` is null, else 0. */
+KALDRO_API kaldro_status kaldro_bus_client_close(kaldro_bus_client *client);
+
 /*--- end of sockets and message bus ---*/
 
 
 /*======================================================================================
  * Linear algebra and spectral graphs
  *====================================================================================*/
+
+/* Dense matrices are row-major arrays of doubles; complex numbers are two doubles, real
+ * part first, and complex matrices row-major arrays of such pairs. Graph edge lists are
+ * parallel arrays of source and destination vertex indices with optional double weights
+ * (null means 1.0 each); edges are undirected. Floating-point steps are fixed down to the
+ * fused multiply-add, so every result is reproducible bit for bit on any path. */
+
+/*! kaldro_dense_solve_arena_bytes() :
+ *  @return the workspace size kaldro_dense_solve_f64_ws() needs, 8*n*(n + m) + 8 bytes;
+ *  UINT64_MAX when that size does not fit 64 bits (the solve then refuses). */
+KALDRO_API uint64_t kaldro_dense_solve_arena_bytes(uint32_t n, uint32_t m);
+
+/*! kaldro_dense_solve_f64_ws() :
+ *  Solves A*X = B (A n x n, B and X n x m) by Gauss-Jordan elimination with partial
+ *  pivoting in `workspace`; a and b are left unchanged. The workspace may have any
+ *  alignment; its contents afterwards are unspecified.
+ *  @return KALDRO_ERR_NULL if a, b or x is null; KALDRO_OK at once when n or m is 0;
+ *  KALDRO_ERR_NULL if workspace is null; KALDRO_ERR_CAPACITY if workspace_bytes is below
+ *  kaldro_dense_solve_arena_bytes(n, m) or that size does not fit 64 bits;
+ *  KALDRO_ERR_INVALID (x untouched) when a pivot column holds only zeros and NaNs.
+ *  A nearly singular matrix is not detected. */
+KALDRO_API kaldro_status kaldro_dense_solve_f64_ws(uint32_t n, uint32_t m, const double *a,
+                                                   const double *b, double *x, void *workspace,
+                                                   uint64_t workspace_bytes);
+
+/*! kaldro_graph_dense_adjacency(), kaldro_graph_dense_laplacian(),
+ *  kaldro_graph_normalized_laplacian() :
+ *  Fill `out` (n x n) with the adjacency matrix, the Laplacian D - A, or the normalised
+ *  Laplacian I - D^-1/2 A D^-1/2 of the undirected edge list. Duplicate edges add up; a
+ *  self-loop adds its weight twice to the adjacency diagonal and is left out of both
+ *  Laplacians; a vertex without positive off-diagonal weight gets a zero row, column and
+ *  diagonal in the normalised Laplacian.
+ *  @return KALDRO_ERR_NULL if out is null, or edge_count > 0 and edge_src or edge_dst is
+ *  null; KALDRO_ERR_INVALID at the first edge with an index >= n (out then holds the
+ *  cleared matrix with the edges before it added); else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_graph_dense_adjacency(uint32_t n, uint32_t edge_count,
+                                                      const uint32_t *edge_src,
+                                                      const uint32_t *edge_dst,
+                                                      const double *edge_weight, double *out);
+KALDRO_API kaldro_status kaldro_graph_dense_laplacian(uint32_t n, uint32_t edge_count,
+                                                      const uint32_t *edge_src,
+                                                      const uint32_t *edge_dst,
+                                                      const double *edge_weight, double *out);
+KALDRO_API kaldro_status kaldro_graph_normalized_laplacian(uint32_t n, uint32_t edge_count,
+                                                           const uint32_t *edge_src,
+                                                           const uint32_t *edge_dst,
+                                                           const double *edge_weight,
+                                                           double *out);
+
+/*! kaldro_jacobi_eigvals() :
+ *  Eigenvalues of the symmetric n x n matrix `a` by cyclic Jacobi rotations, in place
+ *  (a then holds the rotated, nearly diagonal matrix). eigenvalues[i] is the final
+ *  diagonal entry i, unsorted. Sweeps stop when off(A) <= tol^2 * off(A0) or below
+ *  1e-300, or after max_sweeps sweeps (0 or above 100 means 100).
+ *  @return KALDRO_ERR_NULL if a or eigenvalues is null; otherwise KALDRO_OK, converged
+ *  or not. */
+KALDRO_API kaldro_status kaldro_jacobi_eigvals(uint32_t n, double *a, uint32_t max_sweeps,
+                                               double *eigenvalues, double tol);
+
+/*! kaldro_hermitian_eigendecompose_ws() :
+ *  All eigenvalues (ascending) and orthonormal eigenvectors (column j of the n x n
+ *  complex matrix `eigenvectors` belongs to eigenvalues[j]) of the Hermitian matrix `a`
+ *  (n x n complex, not written) by cyclic complex Jacobi rotations in `workspace`, which
+ *  must hold 2*n*n doubles and ends up holding the rotated matrix.
+ *  @return KALDRO_ERR_NULL if any pointer is null; KALDRO_ERR_CAPACITY if n exceeds
+ *  kaldro_config_hermitian_max_nodes(); KALDRO_OK at once for n = 0;
+ *  KALDRO_ERR_CAPACITY if workspace_doubles < 2*n*n, or when 100 sweeps do not converge
+ *  (eigenvectors then holds the partial rotations, eigenvalues is not written). */
+KALDRO_API kaldro_status kaldro_hermitian_eigendecompose_ws(uint32_t n, const double *a,
+                                                            double *eigenvalues,
+                                                            double *eigenvectors,
+                                                            double *workspace,
+                                                            uint64_t workspace_doubles);
+
+/*! kaldro_dense_matmul_complex() :
+ *  c = a * b for complex a (m x k), b (k x p) and c (m x p); c must not overlap a or b.
+ *  Each element sums its products in increasing inner index from +0.0.
+ *  @return KALDRO_ERR_NULL if a, b or c is null; KALDRO_OK (nothing written when m or p
+ *  is 0; all zeros when k is 0). */
+KALDRO_API kaldro_status kaldro_dense_matmul_complex(uint32_t m, uint32_t k, uint32_t p,
+                                                     const double *a, const double *b,
+                                                     double *c);
+
+/*! kaldro_elementwise_multiply_complex() :
+ *  out[i] = a[i] * b[i] for n complex numbers; out may be the same array as a or b.
+ *  @return KALDRO_ERR_NULL if out is null, or n > 0 and a or b is null; else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_elementwise_multiply_complex(uint32_t n, const double *a,
+                                                             const double *b, double *out);
+
+/*! kaldro_elementwise_transcendental() :
+ *  out[i] = f(x[i]) with f chosen by kind: 0 kaldro_exp, 1 kaldro_cos, 2 kaldro_sin,
+ *  3 kaldro_log (per-element statuses are ignored).
+ *  @return KALDRO_ERR_NULL if out is null or n > 0 with x null; KALDRO_ERR_INVALID if
+ *  kind > 3, or for kind 3 when any x[i] <= 0 (nothing written then); else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_elementwise_transcendental(uint32_t n, const double *x,
+                                                           uint32_t kind, double *out);
+
+/*! kaldro_three_fold_bands() :
+ *  Splits n into three nearly equal bands: (q, q, q), (q, q, q + 1) or (q, q + 1, q + 1)
+ *  for n = 3q, 3q + 1, 3q + 2.
+ *  @return KALDRO_ERR_NULL if any pointer is null; else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_three_fold_bands(uint32_t n, uint32_t *first, uint32_t *second,
+                                                 uint32_t *third);
+
+/*! kaldro_laplacian_fiedler_sparse() :
+ *  Approximates the Fiedler vector (second-smallest eigenvalue) of the normalised
+ *  Laplacian of the edge list by a deflated power iteration from a fixed start vector;
+ *  stops at the fifth consecutive iteration (from iteration 20 on) with an unchanged sign
+ *  pattern, or after max_iterations. out (n doubles) is scaled to a largest magnitude of
+ *  1. workspace must hold 8*n doubles.
+ *  @return KALDRO_ERR_NULL if out or workspace is null, or edge_count > 0 with edge_src
+ *  or edge_dst null; KALDRO_ERR_INVALID if workspace_doubles < 8*n, or for an edge with
+ *  an index >= n (out all zeros); KALDRO_OK otherwise (all zeros for n = 1 or a graph
+ *  without positive degree; nothing written for n = 0). */
+KALDRO_API kaldro_status kaldro_laplacian_fiedler_sparse(uint32_t n, uint32_t edge_count,
+                                                         const uint32_t *edge_src,
+                                                         const uint32_t *edge_dst,
+                                                         const double *edge_weight,
+                                                         uint32_t max_iterations, double *out,
+                                                         double *workspace,
+                                                         uint64_t workspace_doubles);
+
+/*! kaldro_laplacian_fiedler_sparse_file() :
+ *  The same for a graph stored in the file `path` as 16-byte native-order records
+ *  (uint32 source, uint32 destination, double weight), streamed once for the degrees
+ *  and once per iteration in 4096-byte chunks.
+ *  @return KALDRO_ERR_NULL if path, out or workspace is null; KALDRO_ERR_INVALID if
+ *  workspace_doubles < 8*n, for a file whose length is not a multiple of 16 or a record
+ *  with an index >= n; the read-stream status (KALDRO_ERR_IO) when the file cannot be
+ *  opened or read; in every failure out holds zeros. KALDRO_OK otherwise. */
+KALDRO_API kaldro_status kaldro_laplacian_fiedler_sparse_file(uint32_t n, const char *path,
+                                                              uint32_t max_iterations,
+                                                              double *out, double *workspace,
+                                                              uint64_t workspace_doubles);
 
 /*--- end of linear algebra ---*/
 
@@ -855,7 +1304,96 @@ KALDRO_API kaldro_status kaldro_cyclic_period(uint64_t a, uint64_t m, uint64_t l
 
 /*======================================================================================
  * Rationals, continued fractions and ordering patterns
+ *
+ * A rational is a signed 64-bit numerator and an unsigned 64-bit denominator (never 0).
+ * Results are exact and in lowest terms with the sign on the numerator; zero is 0/1.
+ * A product or sum that would leave 64 bits is refused with KALDRO_ERR_CAPACITY, never
+ * rounded or wrapped: a signed product x * y passes only when |x| <= INT64_MAX / |y|
+ * (so a factor of -2^63 never passes), an unsigned product only when it fits 64 bits.
+ * Out-parameters are written only on success unless a function says otherwise.
  *====================================================================================*/
+
+/*! kaldro_rational_add() : writes a + b.
+ *  out_num and out_den are not checked and must be valid.
+ *  @return in check order: KALDRO_ERR_INVALID if a_den or b_den is 0; KALDRO_ERR_CAPACITY
+ *  if a_den or b_den >= 2^63, if a_num * b_den, b_num * a_den or their sum overflows, or
+ *  if a_den * b_den overflows (tested even when the sum is 0). */
+KALDRO_API kaldro_status kaldro_rational_add(int64_t a_num, uint64_t a_den, int64_t b_num,
+                                             uint64_t b_den, int64_t *out_num,
+                                             uint64_t *out_den);
+
+/*! kaldro_rational_mul() : writes a * b (denominators may use all 64 bits).
+ *  out_num and out_den are not checked and must be valid.
+ *  @return KALDRO_ERR_INVALID if a_den or b_den is 0; with a zero numerator,
+ *  KALDRO_ERR_CAPACITY when a_den * b_den overflows, else 0/1; otherwise
+ *  KALDRO_ERR_CAPACITY when a_num * b_num or a_den * b_den overflows. */
+KALDRO_API kaldro_status kaldro_rational_mul(int64_t a_num, uint64_t a_den, int64_t b_num,
+                                             uint64_t b_den, int64_t *out_num,
+                                             uint64_t *out_den);
+
+/*! kaldro_rational_div() : writes a / b.
+ *  out_num and out_den are not checked and must be valid.
+ *  @return KALDRO_ERR_INVALID if b_num, a_den or b_den is 0; KALDRO_ERR_CAPACITY if
+ *  b_den >= 2^63, or a_num * b_den or |b_num| * a_den overflows. */
+KALDRO_API kaldro_status kaldro_rational_div(int64_t a_num, uint64_t a_den, int64_t b_num,
+                                             uint64_t b_den, int64_t *out_num,
+                                             uint64_t *out_den);
+
+/*! kaldro_rational_pow_uint() : writes a^k (a^0 = 1/1, also for a zero numerator).
+ *  @return KALDRO_ERR_NULL if out_num or out_den is null; KALDRO_ERR_INVALID if a_den is
+ *  0; KALDRO_ERR_CAPACITY if k > 64 or any partial power of the numerator or of the
+ *  denominator overflows (the denominator's powers are tested even for numerator 0). */
+KALDRO_API kaldro_status kaldro_rational_pow_uint(int64_t a_num, uint64_t a_den, uint32_t k,
+                                                  int64_t *out_num, uint64_t *out_den);
+
+/*! kaldro_exp_series_truncate() : writes the exact sum for i = 0..n of x^i / i!, with
+ *  x = x_num / x_den, in lowest terms.
+ *  *out_num = 0 and *out_den = 1 are set first (each when present) and stay so on
+ *  every failure.
+ *  @return KALDRO_ERR_NULL if out_num or out_den is null; KALDRO_ERR_INVALID if x_den is
+ *  0; KALDRO_ERR_CAPACITY if n > 20 or an intermediate over n! * x_den^n overflows. */
+KALDRO_API kaldro_status kaldro_exp_series_truncate(int64_t x_num, uint64_t x_den, uint32_t n,
+                                                    int64_t *out_num, uint64_t *out_den);
+
+/*! kaldro_continued_fraction() : writes the partial quotients of num/den to terms[] and
+ *  their number to *count (num = 0 gives the single term 0). *count is set to 0 once it
+ *  is known to be non-null, and counts every term written.
+ *  @return in check order: KALDRO_ERR_NULL if count is null; KALDRO_ERR_INVALID if den
+ *  is 0; KALDRO_ERR_CAPACITY if capacity is 0; KALDRO_ERR_NULL if terms is null;
+ *  KALDRO_ERR_CAPACITY when there are more terms than capacity (the first `capacity`
+ *  terms are written and counted). */
+KALDRO_API kaldro_status kaldro_continued_fraction(uint64_t num, uint64_t den, uint64_t *terms,
+                                                   uint32_t capacity, uint32_t *count);
+
+/*! kaldro_cf_convergents_int64() : writes the convergents p[i] / q[i] of the n terms
+ *  (which may be negative), from p_(-1) = 1, p_(-2) = 0, q_(-1) = 0, q_(-2) = 1.
+ *  @return KALDRO_ERR_NULL if terms, p or q is null; KALDRO_ERR_INVALID if n is 0 or
+ *  above 256; KALDRO_ERR_CAPACITY when convergent i overflows (entries before i are
+ *  written). */
+KALDRO_API kaldro_status kaldro_cf_convergents_int64(const int64_t *terms, uint64_t n,
+                                                     int64_t *p, int64_t *q);
+
+/*! kaldro_best_rational() : writes the last continued-fraction convergent of num/den
+ *  whose denominator is at most max_den (at least floor(num/den) / 1). Semiconvergents
+ *  are not tried, so this is not always the closest fraction within the bound.
+ *  *out_num = 0 and *out_den = 1 are set first (each when present).
+ *  @return KALDRO_ERR_NULL if out_num or out_den is null; KALDRO_ERR_INVALID if den or
+ *  max_den is 0. */
+KALDRO_API kaldro_status kaldro_best_rational(uint64_t num, uint64_t den, uint64_t max_den,
+                                              uint64_t *out_num, uint64_t *out_den);
+
+/*! kaldro_reverse_order() : writes the reversal permutation out[i] = n - 1 - i, which
+ *  is its own inverse.
+ *  @return KALDRO_OK at once for n = 0 (out not looked at); KALDRO_ERR_NULL if out is
+ *  null; KALDRO_ERR_CAPACITY (nothing written) if n > 2^31, whose indices would not fit
+ *  a signed 32-bit entry. */
+KALDRO_API kaldro_status kaldro_reverse_order(uint32_t n, int32_t *out);
+
+/*! kaldro_mirror_pattern() : writes out[i] = in[n - 1 - i]. out must not overlap in (the
+ *  mirror is not made in place).
+ *  @return KALDRO_OK at once for n = 0 (pointers not looked at); KALDRO_ERR_NULL if in
+ *  or out is null. */
+KALDRO_API kaldro_status kaldro_mirror_pattern(const uint8_t *in, uint32_t n, uint8_t *out);
 
 /*--- end of rationals and ordering patterns ---*/
 
@@ -1073,7 +1611,118 @@ KALDRO_API kaldro_status kaldro_loop_runbind_hd_f64(const double *key, const dou
 
 /*======================================================================================
  * Cascade dynamics: slot operations, Kuramoto steps and sector dispatch
+ *
+ * A cascade is an ordered array of slots whose orientation (chirality) matters. The
+ * chiral flip reverses the slot order; the chiral dual conjugates an operator by that
+ * reversal; the sector dispatch applies an operator under the four symmetries made of
+ * reversal and negation, one thread per sector.
  *====================================================================================*/
+
+/*! kaldro_cascade_operator : a caller operator on n doubles. It reads `in`, writes `out`
+ *  (n values each) and returns a status; `ctx` is passed through unchanged. Given to the
+ *  sector dispatch it must be safe to call from several threads at once on different
+ *  slices. */
+typedef kaldro_status (*kaldro_cascade_operator)(const double *in, uint64_t n, double *out,
+                                                 void *ctx);
+
+/*! kaldro_cascade_chiral_flip_i64(), _f64() : dst = src in reverse order. dst may be the
+ *  same buffer as src (reversal in place), but must not overlap it otherwise.
+ *  @return KALDRO_OK at once for n = 0; KALDRO_ERR_NULL if src or dst is null. */
+KALDRO_API kaldro_status kaldro_cascade_chiral_flip_i64(const int64_t *src, uint64_t n,
+                                                        int64_t *dst);
+KALDRO_API kaldro_status kaldro_cascade_chiral_flip_f64(const double *src, uint64_t n,
+                                                        double *dst);
+
+/*! kaldro_cascade_chiral_dual_f64() : out = reverse(op(reverse(src))). src is reversed
+ *  into scratch (n doubles), op(scratch, n, out, ctx) runs once on the caller's thread,
+ *  and out is reversed in place. For n = 0, op(src, 0, out, ctx) is called instead and
+ *  src and scratch are not looked at.
+ *  @return in check order: KALDRO_ERR_NULL if op or out is null; for n = 0 the status op
+ *  returns; KALDRO_ERR_NULL if src or scratch is null; a non-zero status of op, as it
+ *  is (out then holds what op left there, not reversed). */
+KALDRO_API kaldro_status kaldro_cascade_chiral_dual_f64(kaldro_cascade_operator op, void *ctx,
+                                                        const double *src, uint64_t n,
+                                                        double *out, double *scratch);
+
+/*! kaldro_cascade_pin_slot_at_zero_f64() : splits x into a sign (+1, -1) and a
+ *  magnitude; zero of either sign and NaN give sign 0 and magnitude +0.0.
+ *  @return KALDRO_ERR_NULL if either pointer is null. */
+KALDRO_API kaldro_status kaldro_cascade_pin_slot_at_zero_f64(double x, int8_t *sign_out,
+                                                             double *magnitude_out);
+
+/*! kaldro_cascade_magnitude_f64() : writes |x|; zero of either sign and NaN give +0.0.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_cascade_magnitude_f64(double x, double *out);
+
+/*! kaldro_cascade_reorient_i64() : writes value, negated when orientation is negative
+ *  (orientation 0 counts as positive). The negation is taken in two's complement, so
+ *  INT64_MIN stays INT64_MIN.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_cascade_reorient_i64(int32_t orientation, int64_t value,
+                                                     int64_t *out);
+
+/*! kaldro_cascade_reorient_f64() : writes x, negated when orientation is negative.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_cascade_reorient_f64(int32_t orientation, double x,
+                                                     double *out);
+
+/*! kaldro_cascade_net_chirality_i8() : writes the sign of the product of the n values:
+ *  +1 for n = 0, 0 as soon as a value is 0, and each negative value flips the sign.
+ *  @return KALDRO_ERR_NULL if out is null, or signs is null with n not 0. */
+KALDRO_API kaldro_status kaldro_cascade_net_chirality_i8(const int8_t *signs, uint64_t n,
+                                                         int8_t *out);
+
+/*! kaldro_cascade_cyclic_gcd_u64() : writes gcd(a, b), as kaldro_gcd does.
+ *  @return KALDRO_ERR_NULL if out is null. */
+KALDRO_API kaldro_status kaldro_cascade_cyclic_gcd_u64(uint64_t a, uint64_t b, uint64_t *out);
+
+/*! kaldro_cascade_best_rational_signed_f64() : writes the last continued-fraction
+ *  convergent of round(|x| * scale) / scale (ties to even) with a denominator of at most
+ *  max_den, with the sign of x. |x| below 1e-12, NaN, or a scaled value that rounds to
+ *  0 give 0/1.
+ *  @return KALDRO_ERR_NULL if num_out or den_out is null; KALDRO_ERR_INVALID if max_den
+ *  or scale is below 1; KALDRO_ERR_CAPACITY (nothing written) if the rounded |x| * scale
+ *  is not finite or is 2^63 or more. */
+KALDRO_API kaldro_status kaldro_cascade_best_rational_signed_f64(int64_t max_den, int64_t scale,
+                                                                 int64_t *num_out,
+                                                                 uint64_t *den_out, double x);
+
+/*! kaldro_cascade_kuramoto_step_f64() : one explicit Euler step of n all-to-all coupled
+ *  phase oscillators: out[i] = fma(dt, fma(K / n, s_i, omega[i]), theta[i]), where s_i is
+ *  the plain sum over j = 0..n-1 in order of sin(theta[j] - theta[i]) taken with
+ *  kaldro_sin. out must not overlap theta. Phases are not wrapped.
+ *  @return KALDRO_ERR_NULL if out is null; KALDRO_OK at once for n = 0; KALDRO_ERR_NULL
+ *  if theta or omega is null. */
+KALDRO_API kaldro_status kaldro_cascade_kuramoto_step_f64(const double *theta,
+                                                          const double *omega, uint64_t n,
+                                                          double *out, double K, double dt);
+
+/*! kaldro_cascade_kuramoto_step_general_f64() : the step with phase lag alpha, optional
+ *  coupling matrix W (n x n, row i holds the weights on oscillator i) and optional drives:
+ *  g = fused sum over j in order of h_ij * sin(theta[j] - theta[i] - alpha), with
+ *  h_ij = W[i*n+j] * K, or K / n without W; f = omega[i] + g; with drive,
+ *  f = fma(gain[i] (1.0 without gain), sin(drive[i] - theta[i]), f); gain without drive
+ *  is ignored; out[i] = fma(dt, f, theta[i]). out must not overlap theta.
+ *  @return as kaldro_cascade_kuramoto_step_f64. */
+KALDRO_API kaldro_status kaldro_cascade_kuramoto_step_general_f64(
+    const double *theta, const double *omega, uint64_t n, const double *W,
+    const double *drive, const double *gain, double *out, double K, double alpha,
+    double dt);
+
+/*! kaldro_cascade_parallel_sector_dispatch() : applies op in `sectors` (1 to 4) symmetry
+ *  sectors at once, one thread each: sector k computes out_k = S_k(op(S_k(src))) with
+ *  S_0 the identity, S_1 negation, S_2 slot reversal and S_3 both. Sector k uses the n
+ *  doubles at element k * n of out and of scratch (capacity doubles each). A sector whose
+ *  thread cannot be started runs on the caller's thread; every started thread is joined,
+ *  in sector order, before the return. op must be safe to call from several threads at
+ *  once. Every sector runs to completion even when another fails.
+ *  @return in check order: KALDRO_ERR_NULL if op, out or scratch is null, or src is null
+ *  with n not 0; KALDRO_ERR_INVALID if sectors is outside 1..4; KALDRO_ERR_CAPACITY if
+ *  sectors * n exceeds capacity; then the first non-zero status of the sectors in
+ *  sector order, else KALDRO_OK. */
+KALDRO_API kaldro_status kaldro_cascade_parallel_sector_dispatch(
+    kaldro_cascade_operator op, void *ctx, const double *src, uint64_t n, uint32_t sectors,
+    double *out, double *scratch, uint64_t capacity);
 
 /*--- end of cascade dynamics ---*/
 
