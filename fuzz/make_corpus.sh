@@ -43,3 +43,11 @@ seed fuzz_template hello '\002\004name\005World\001a\001A'"Hello {name}! {a}{a}}
 seed fuzz_template empty '\001\000\003xyz{}{}'
 seed fuzz_template lone '\001\001k\001v{k}{'
 seed fuzz_template unsorted '\023\001b\001B\001a\001A{a}{b}'
+
+# bus: raw bytes a peer sends, frames of a 4-byte big-endian length and the payload
+seed fuzz_bus one '\000\000\000\003abc'
+seed fuzz_bus two '\000\000\000\001x\000\000\000\000'
+seed fuzz_bus declined '\000\000\000\002Xy\000\000\000\001z'
+seed fuzz_bus overreport '\000\000\000\001O'
+seed fuzz_bus oversized '\000\020\000\001abc'
+seed fuzz_bus cut '\000\000\000\010abc'

@@ -354,6 +354,7 @@ TEST(Golden, CapabilityQueries) {
   EXPECT_EQ(kaldro_plat_has_threads(), 1);
   EXPECT_EQ(kaldro_plat_has_filesystem(), 1);
   EXPECT_EQ(kaldro_plat_has_dirlist(), 1);
+  EXPECT_EQ(kaldro_plat_has_streams(), 1);
 #if defined(__aarch64__)
   EXPECT_EQ(kaldro_simd_has_sse2(), 0);
   EXPECT_EQ(kaldro_simd_has_avx(), 0);
