@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure demo test sanitize bench package install clean
+.PHONY: all deps configure demo test sanitize valgrind fuzz test-arm64 bench package install clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -27,6 +27,30 @@ sanitize: deps
 	cmake --build $(BUILD)-sanitize -j$(JOBS)
 	ctest --test-dir $(BUILD)-sanitize --output-on-failure -j$(JOBS)
 
+# The whole suite under valgrind's memcheck, no error and no definite leak allowed.
+valgrind: all
+	@sh cmake/deps.sh valgrind
+	sh cmake/valgrind.sh $(BUILD) $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS seconds (clang, libFuzzer, ASan and UBSan); the
+# executions per target are printed and kept in $(BUILD)-fuzz/fuzz-summary.txt.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@sh cmake/deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKALDRO_FUZZ=ON -DKALDRO_SANITIZE=ON -DKALDRO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_all
+	sh fuzz/run.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
+# The 64-bit Arm build: cross-compiled with Debian's aarch64 toolchain and the whole
+# suite run under qemu-aarch64 (cmake/arm64-deps.sh installs what is missing).
+test-arm64:
+	@sh cmake/arm64-deps.sh
+	cmake -S . -B $(BUILD)-arm64 -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64.cmake $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-arm64 -j$(JOBS)
+	ctest --test-dir $(BUILD)-arm64 --output-on-failure -j$(JOBS)
+
 # Benchmarks (not part of `make test`): peers come from bench/setup-peers.sh.
 bench: deps
 	@sh bench/setup-peers.sh
@@ -43,4 +67,4 @@ install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-bench
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-bench $(BUILD)-fuzz $(BUILD)-arm64

@@ -12,6 +12,12 @@ if(KALDRO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Fuzzing: every object is instrumented for libFuzzer's coverage feedback; the fuzz
+# targets themselves link the fuzzer's main (fuzz/CMakeLists.txt).
+if(KALDRO_FUZZ)
+  list(APPEND KALDRO_COMMON_FLAGS -fsanitize=fuzzer-no-link -Wno-ignored-attributes)
+endif()
+
 # Flags for code in the project's own targets (library, tool, tests, benchmarks).
 function(kaldro_target_flags target)
   target_compile_options(${target} PRIVATE ${KALDRO_COMMON_FLAGS} ${KALDRO_WARNINGS}

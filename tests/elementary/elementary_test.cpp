@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <kaldro.h>
-#include <quadmath.h>
+#include "elementary_quad.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,0 +1,1 @@
+kaldro_add_test_suite(test_regress SOURCES regress_test.cpp)
