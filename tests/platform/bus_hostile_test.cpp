@@ -43,7 +43,10 @@ uint64_t complete_frames(const std::string &wire) {
 
 std::string random_bytes(std::mt19937_64 &rng, size_t n) {
   std::string s(n, '\0');
-  for (auto &ch : s) ch = static_cast<char>(rng());
+  for (size_t i = 0; i < n; i += 8) {
+    const uint64_t r = rng();
+    memcpy(&s[i], &r, n - i < 8 ? n - i : 8);
+  }
   return s;
 }
 
