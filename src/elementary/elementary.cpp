@@ -20,9 +20,18 @@ bool elementary_avx2_tier() {
 #endif
 }
 
+namespace {
+// The tier test inlined into every entry point: one load of a flag decided on first use,
+// so that the argument stays in its register on the way to the kernel.
+[[gnu::always_inline]] inline bool avx2_in_use() {
+  static const bool in_use = elementary_avx2_tier();
+  return in_use;
+}
+}  // namespace
+
 #if defined(__x86_64__)
 #define KALDRO_TIER_CALL(fn, ...) \
-  (elementary_avx2_tier() ? avx2::fn(__VA_ARGS__) : portable::fn(__VA_ARGS__))
+  (avx2_in_use() ? avx2::fn(__VA_ARGS__) : portable::fn(__VA_ARGS__))
 #else
 #define KALDRO_TIER_CALL(fn, ...) portable::fn(__VA_ARGS__)
 #endif

@@ -79,48 +79,98 @@ KALDRO_INLINE inline int64_t q61_of_argument(double d) {
 // sign(c)^i times the magnitude computed here, truncations included. With |r| at most
 // ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.3466^15 / 15! < 2^-63), so it
 // and the three after it truncate to zero for every argument: the sum is complete after
-// r^14 / 14!.
+// r^14 / 14!. The odd terms are summed apart and signed once (the sum is taken modulo
+// 2^64, so the order of the additions does not matter).
 template <int L>
-KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
-  int32_t k[L];
-  uint64_t c8[L], odd_sign[L], term[L], sum[L];
+KALDRO_INLINE inline void exp_series(const uint64_t *cm, const uint64_t *negative,
+                                     uint64_t *sum) {
+  uint64_t c8[L], term[L], even[L], odd[L];
   KALDRO_LANES(l) {
-    const double v = x[l];
-    const bool in_range = v <= kExpOverflow && v >= kExpUnderflow;  // false for NaN
-    const double xs = select<L>(in_range, v, 0.0);
-    const double t = xs * kLog2e;
-    // t + 0.5 for t >= 0, t - 0.5 otherwise (at t = -0.0 either gives k = 0)
-    const double rounded = t + __builtin_copysign(0.5, t);
-    k[l] = int32_t(rounded);
-#if defined(__SSE4_1__)
-    const double kd = __builtin_trunc(rounded);  // k as a double without the round trip
-#else
-    const double kd = double(k[l]);
-#endif
-    double r = fused(kd, -kLn2High, xs);
-    r = fused(kd, -kLn2Low, r);
-    const int64_t c = q61_from_finite_small(r);
-    const uint64_t cm = magnitude(c);
-    c8[l] = cm << 3;
-    odd_sign[l] = sign_mask_of(c);
-    term[l] = cm;  // r / 1!
-    sum[l] = kOne + apply_sign(cm, odd_sign[l]);
+    c8[l] = cm[l] << 3;
+    term[l] = cm[l];  // r / 1!
+    even[l] = kOne;
+    odd[l] = cm[l];
   }
   unroll<13>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = I + 2;
     KALDRO_LANES(l) {
       // the numerator is at most |c| < 0.35 in Q61, below 2^60
       term[l] = q61_div_small<i, 60>(q61_mul_high8(term[l], c8[l]));
-      sum[l] += (i & 1) ? apply_sign(term[l], odd_sign[l]) : term[l];
+      if constexpr (i & 1)
+        odd[l] += term[l];
+      else
+        even[l] += term[l];
     }
   });
+  KALDRO_LANES(l) sum[l] = even[l] + apply_sign(odd[l], negative[l]);
+}
+
+// k = round half away from zero of t = x log2(e); t has the sign of x (zeros included),
+// so the half is taken from x and does not wait for the product.
+KALDRO_INLINE inline double exp_rounded_k(double x) {
+  return x * kLog2e + __builtin_copysign(0.5, x);
+}
+KALDRO_INLINE inline double truncated(double v, int32_t as_int) {
+#if defined(__SSE4_1__)
+  (void)as_int;
+  return __builtin_trunc(v);  // the integer as a double without the round trip
+#else
+  (void)v;
+  return double(as_int);
+#endif
+}
+
+// The result (sum 2^-61) 2^h 2^(k - h), h = k / 2 truncated, multiplied in that order.
+// The first product is exact (it stays normal), so whenever 2^(k - 61) is itself a
+// normal double (k >= -961) one multiplication by it rounds the same exact value once
+// and gives the same double.
+KALDRO_INLINE inline double exp_scale_two_step(uint64_t sum, int32_t k) {
+  const int32_t h = k / 2;
+  const double s1_q61 = bits_double(uint64_t((h - 61 + 1023) & 0x7FF) << 52);
+  const double s2 = bits_double(uint64_t((k - h + 1023) & 0x7FF) << 52);
+  return (double(int64_t(sum)) * s1_q61) * s2;
+}
+
+// One argument: the special values leave first, and the usual range takes the single
+// scaling.
+KALDRO_INLINE inline double exp_scalar(double x) {
+  if (__builtin_expect(!(x <= kExpOverflow && x >= kExpUnderflow), 0))  // NaN too
+    return x != x ? x : x > 0 ? kInf : 0.0;
+  const double rounded = exp_rounded_k(x);
+  const int32_t k = int32_t(rounded);
+  const double kd = truncated(rounded, k);
+  double r = fused(kd, -kLn2High, x);
+  r = fused(kd, -kLn2Low, r);
+  const uint64_t cm = q61_magnitude_from_finite_small(r);
+  const uint64_t negative = sign_mask_of(int64_t(double_bits(r)));
+  uint64_t sum;
+  exp_series<1>(&cm, &negative, &sum);
+  if (__builtin_expect(k >= -961, 1))
+    return double(int64_t(sum)) * bits_double(uint64_t(k - 61 + 1023) << 52);
+  return exp_scale_two_step(sum, k);
+}
+
+// L arguments without a branch: out-of-range arguments run the series on 0 and take
+// their special value at the end.
+template <int L>
+KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
+  int32_t k[L];
+  uint64_t cm[L], negative[L], sum[L];
   KALDRO_LANES(l) {
-    const int32_t h = k[l] / 2;
-    const double s2 = bits_double(uint64_t((k[l] - h + 1023) & 0x7FF) << 52);
-    // The scale factors 2^h and 2^(k - h); (sum 2^-61) 2^h has both products exact (the
-    // value stays normal), so one multiplication by 2^(h - 61) gives the same double.
-    const double s1_q61 = bits_double(uint64_t((h - 61 + 1023) & 0x7FF) << 52);
-    const double y = (double(int64_t(sum[l])) * s1_q61) * s2;
+    const double v = x[l];
+    const bool in_range = v <= kExpOverflow && v >= kExpUnderflow;  // false for NaN
+    const double xs = select<L>(in_range, v, 0.0);
+    const double rounded = exp_rounded_k(xs);
+    k[l] = int32_t(rounded);
+    const double kd = truncated(rounded, k[l]);
+    double r = fused(kd, -kLn2High, xs);
+    r = fused(kd, -kLn2Low, r);
+    cm[l] = q61_magnitude_from_finite_small(r);
+    negative[l] = sign_mask_of(int64_t(double_bits(r)));
+  }
+  exp_series<L>(cm, negative, sum);
+  KALDRO_LANES(l) {
+    const double y = exp_scale_two_step(sum[l], k[l]);
     const double v = x[l];
     out[l] = select<L>(v != v, v, select<L>(v > kExpOverflow, kInf, select<L>(v < kExpUnderflow, 0.0, y)));
   }

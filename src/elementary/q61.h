@@ -58,6 +58,12 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
 [[gnu::always_inline]] inline int64_t q61_from_finite_small(double d) {
   return int64_t(fused(d, kTwoTo61, __builtin_copysign(0.5, d)));  // |d| < 1, not NaN
 }
+// |Q61 of d| for |d| < 1, not NaN: the conversion rounds symmetrically about zero, so
+// the magnitude comes from |d| with the half always positive, and the sign of d (or of
+// the Q61 value, which differs only where the value is 0) is applied by the caller.
+[[gnu::always_inline]] inline uint64_t q61_magnitude_from_finite_small(double d) {
+  return static_cast<uint64_t>(int64_t(fused(__builtin_fabs(d), kTwoTo61, 0.5)));
+}
 [[gnu::always_inline]] inline int64_t q61_from_small_branchless(double d) {
   const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
   const uint64_t keep = 0 - static_cast<uint64_t>(y == y);  // NaN -> +0.0
@@ -98,18 +104,24 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
   return static_cast<int64_t>((a ^ b) < 0 ? 0 - m : m);
 }
 
-// The Q61 product of magnitudes t and c given 8c (which fits 64 bits when c is below
-// one): floor(t * c / 2^61) is exactly the high word of t * 8c, with no shift of the
-// 128-bit product. The series kernels pass 8c, formed once per argument.
-[[gnu::always_inline]] inline uint64_t q61_mul_high8(uint64_t t, uint64_t c8) {
+// The high 64 bits of the 128-bit product a * b (one MUL on x86-64; on Zen 3 its high
+// half comes sooner than MULX's, so the compiler's choice is kept).
+[[gnu::always_inline]] inline uint64_t mul_high64(uint64_t a, uint64_t b) {
 #if defined(__SIZEOF_INT128__)
-  return static_cast<uint64_t>((static_cast<unsigned __int128>(t) * c8) >> 64);
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
 #else
-  const uint64_t al = t & 0xFFFFFFFFu, ah = t >> 32, bl = c8 & 0xFFFFFFFFu, bh = c8 >> 32;
+  const uint64_t al = a & 0xFFFFFFFFu, ah = a >> 32, bl = b & 0xFFFFFFFFu, bh = b >> 32;
   const uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
   const uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
   return hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
 #endif
+}
+
+// The Q61 product of magnitudes t and c given 8c (which fits 64 bits when c is below
+// one): floor(t * c / 2^61) is exactly the high word of t * 8c, with no shift of the
+// 128-bit product. The series kernels pass 8c, formed once per argument.
+[[gnu::always_inline]] inline uint64_t q61_mul_high8(uint64_t t, uint64_t c8) {
+  return mul_high64(t, c8);
 }
 
 // Q61 divided by a small positive integer, truncating toward zero.
@@ -154,8 +166,7 @@ template <uint64_t D, int NBITS = 62>
 #if defined(__SIZEOF_INT128__)
     constexpr DivisionMagic magic = division_magic(D, NBITS);
     static_assert(magic.shift >= 0, "no exact multiplier");
-    const uint64_t high =
-        static_cast<uint64_t>((static_cast<unsigned __int128>(n) * magic.multiplier) >> 64);
+    const uint64_t high = mul_high64(n, magic.multiplier);
     if constexpr (magic.shift == 0)
       return high;
     else
