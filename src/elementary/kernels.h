@@ -10,6 +10,10 @@
 
 #include "elementary/q61.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #define KALDRO_INLINE __attribute__((always_inline))
 // A loop over the lanes, always unrolled so that each lane's values stay in registers.
 #define KALDRO_LANES(l) _Pragma("GCC unroll 16") for (int l = 0; l < L; ++l)
@@ -179,11 +183,86 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
 // Natural logarithm: ln f by the atanh series of s = (f - 1)/(f + 1), on magnitudes
 // (q = c^2 is never negative, so every term carries the sign of c). |s| is at most
 // 0.17158, so s^25 is below 2^-63: the terms for i = 25 and 27 truncate to zero for
-// every argument and the sum is complete after s^23 / 23.
+// every argument and the sum is complete after s^23 / 23. Returns the magnitude of the
+// sum; 8q comes as the high word of (8|c|)^2 with its low three bits cleared.
+template <int L>
+KALDRO_INLINE inline void log_series(const uint64_t *cm, uint64_t *acc) {
+  uint64_t q8[L], term[L];
+  KALDRO_LANES(l) {
+    const uint64_t c8 = cm[l] << 3;  // |c| < 2^59
+    q8[l] = mul_high64(c8, c8) & ~uint64_t(7);
+    term[l] = cm[l];
+    acc[l] = cm[l];
+  }
+  unroll<11>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t i = 2 * I + 3;
+    KALDRO_LANES(l) {
+      term[l] = q61_mul_high8(term[l], q8[l]);
+      acc[l] += q61_div_small<i, 58>(term[l]);  // term <= s^3 < 2^-7
+    }
+  });
+}
+
+// ln x = n ln 2 + 2 atanh(s) from the sum's magnitude and s: the doubled signed sum
+// converted from Q61 is exactly the magnitude converted and scaled by 2^-60 with the
+// sign of s.
+KALDRO_INLINE inline double log_compose(uint64_t acc, double s, int32_t n) {
+  const double ln_f = double(int64_t(acc)) * __builtin_copysign(0x1p-60, s);
+  const double dn = double(n);
+  return fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
+}
+
+// For a normal x: f = its significand with the exponent of 1, in [1, 2), and K = 2 when
+// f >= sqrt(2), else 1. When f is halved, (f/2 - 1)/(f/2 + 1) is exactly (f - 2)/(f + 2)
+// in double arithmetic (halving commutes with each rounding), so s = (f - K)/(f + K)
+// and only the constant depends on the test. Done with vector logic where x already is.
+KALDRO_INLINE inline void log_significand(double x, double *f, double *k) {
+#if defined(__SSE2__)
+  const __m128d vx = _mm_set_sd(x);
+  const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(int64_t(kFracMask)));
+  const __m128d vf = _mm_or_pd(_mm_and_pd(vx, mask), _mm_set_sd(1.0));
+  const __m128d ge = _mm_cmpge_sd(vf, _mm_set_sd(kSqrt2));
+  const __m128d vk = _mm_or_pd(_mm_and_pd(ge, _mm_set_sd(2.0)), _mm_andnot_pd(ge, _mm_set_sd(1.0)));
+  *f = _mm_cvtsd_f64(vf);
+  *k = _mm_cvtsd_f64(vk);
+#else
+  *f = bits_double((double_bits(x) & kFracMask) | double_bits(1.0));
+  *k = bits_double(double_bits(1.0) + (uint64_t(*f >= kSqrt2) << 52));
+#endif
+}
+
+// One argument. A subnormal x is first scaled by 2^52 (exactly), which gives the same
+// significand as shifting it up bit by bit.
+KALDRO_INLINE inline double log_scalar(double x) {
+  if (__builtin_expect(!(x > 0 && x < kInf), 0)) {  // NaN, zero, negative, +inf
+    if (x != x) return x;
+    return x < 0 ? kQuietNaN : x == 0 ? -kInf : kInf;
+  }
+  double v = x;
+  int32_t bias = 1023;
+  if (__builtin_expect(x < 0x1p-1022, 0)) {
+    v = x * 0x1p52;
+    bias = 1023 + 52;
+  }
+  double f, k;
+  log_significand(v, &f, &k);
+  const double s = (f - k) / (f + k);
+  // n, with the halving's increment from the significand test m >= 0x16A09E667F3BCD
+  const uint64_t bits = double_bits(v);
+  const int32_t n =
+      int32_t(bits >> 52) - bias + int32_t((bits & kFracMask) >= 0x6A09E667F3BCDull);
+  const uint64_t cm = q61_magnitude_from_finite_small(s);
+  uint64_t acc;
+  log_series<1>(&cm, &acc);
+  return log_compose(acc, s, n);
+}
+
+// L arguments without a branch.
 template <int L>
 KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
   int32_t n[L];
-  uint64_t term[L], acc[L], q[L], sgn[L];
+  uint64_t cm[L], acc[L];
+  double s_value[L];
   KALDRO_LANES(l) {
     const double v = x[l];
     const bool special = !(v > 0) || v == kInf;  // NaN, zero, negative, +inf
@@ -201,25 +280,12 @@ KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
     const double f = bits_double(((1023 - halve) << 52) | (m & kFracMask));
     n[l] += int32_t(halve);
     const double s = (f - 1.0) / (f + 1.0);
-    const int64_t c = q61_from_finite_small(s);
-    const uint64_t cm = magnitude(c);
-    sgn[l] = sign_mask_of(c);
-    q[l] = q61_mul_magnitude(cm, cm) << 3;
-    term[l] = cm;
-    acc[l] = cm;
+    cm[l] = q61_magnitude_from_finite_small(s);
+    s_value[l] = s;
   }
-  unroll<11>([&](auto I) KALDRO_INLINE {
-    constexpr uint64_t i = 2 * I + 3;
-    KALDRO_LANES(l) {
-      term[l] = q61_mul_high8(term[l], q[l]);
-      acc[l] += q61_div_small<i, 58>(term[l]);  // term <= s^3 < 2^-7
-    }
-  });
+  log_series<L>(cm, acc);
   KALDRO_LANES(l) {
-    const int64_t a = int64_t(apply_sign(acc[l], sgn[l]));
-    const double ln_f = q61_to_double(a * 2);
-    const double dn = double(n[l]);
-    const double y = fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
+    const double y = log_compose(acc[l], s_value[l], n[l]);
     const double v = x[l];
     out[l] = select<L>(v != v, v,
                     select<L>(v < 0, kQuietNaN, select<L>(v == 0, -kInf, select<L>(v == kInf, kInf, y))));
