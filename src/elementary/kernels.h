@@ -86,8 +86,8 @@ KALDRO_INLINE inline int64_t q61_of_argument(double d) {
 // r^14 / 14!. The odd terms are summed apart and signed once (the sum is taken modulo
 // 2^64, so the order of the additions does not matter).
 template <int L>
-KALDRO_INLINE inline void exp_series(const uint64_t *cm, const uint64_t *negative,
-                                     uint64_t *sum) {
+KALDRO_INLINE inline void exp_series_long(const uint64_t *cm, const uint64_t *negative,
+                                          uint64_t *sum) {
   uint64_t c8[L], term[L], even[L], odd[L];
   KALDRO_LANES(l) {
     c8[l] = cm[l] << 3;
@@ -107,6 +107,46 @@ KALDRO_INLINE inline void exp_series(const uint64_t *cm, const uint64_t *negativ
     }
   });
   KALDRO_LANES(l) sum[l] = even[l] + apply_sign(odd[l], negative[l]);
+}
+
+// The same sum with one multiplication per term: each step multiplies by floor(8c / i),
+// formed up front (q61_mul_div_by_quotient). A lane whose step could not be settled that
+// way (rare: its low word must come within the term of 2^64) is summed again the long
+// way. Returns whether any lane was.
+template <int L>
+KALDRO_INLINE inline bool exp_series(const uint64_t *cm, const uint64_t *negative,
+                                     uint64_t *sum) {
+  uint64_t cd[13][L], term[L], even[L], odd[L], unsure[L];
+  KALDRO_LANES(l) {
+    const uint64_t c8 = cm[l] << 3;
+    unroll<13>([&](auto I) KALDRO_INLINE {
+      constexpr uint64_t i = I + 2;
+      cd[I][l] = q61_quotient_of_8c<i>(c8);
+    });
+    term[l] = cm[l];  // r / 1!
+    even[l] = kOne;
+    odd[l] = cm[l];
+    unsure[l] = 0;
+  }
+  unroll<13>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t i = I + 2;
+    KALDRO_LANES(l) {
+      term[l] = q61_mul_div_by_quotient<i>(term[l], cd[I][l], unsure[l]);
+      if constexpr (i & 1)
+        odd[l] += term[l];
+      else
+        even[l] += term[l];
+    }
+  });
+  bool any = false;
+  KALDRO_LANES(l) {
+    sum[l] = even[l] + apply_sign(odd[l], negative[l]);
+    if (__builtin_expect(unsure[l] != 0, 0)) {
+      exp_series_long<1>(&cm[l], &negative[l], &sum[l]);
+      any = true;
+    }
+  }
+  return any;
 }
 
 // k = round half away from zero of t = x log2(e); t has the sign of x (zeros included),

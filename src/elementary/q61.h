@@ -137,7 +137,8 @@ constexpr int ceil_log2(uint64_t d) {
 // m = ceil(2^k / D) and e = m D - 2^k, n m / 2^k = n / D + n e / (D 2^k), and the excess
 // stays below 1/D (so never reaches the next integer) when n e < 2^k, which holds for
 // all such n once 2^nbits e <= 2^k. The smallest k >= 64 with m < 2^64 is chosen; for
-// nbits <= 62, k = 62 + ceil(log2 D) always qualifies (e < D <= 2^ceil(log2 D)).
+// nbits <= 63, k = nbits + ceil(log2 D) qualifies (e < D <= 2^ceil(log2 D)) whenever
+// that k is at least 64 (and then m < 2^64).
 struct DivisionMagic {
   uint64_t multiplier;
   int shift;  // k - 64
@@ -159,7 +160,7 @@ constexpr DivisionMagic division_magic(uint64_t d, int nbits) {
 // (a shift for powers of two).
 template <uint64_t D, int NBITS = 62>
 [[gnu::always_inline]] inline uint64_t q61_div_small(uint64_t n) {
-  static_assert(D >= 1 && NBITS <= 62, "divisor must be positive, numerator below 2^62");
+  static_assert(D >= 1 && NBITS <= 63, "divisor must be positive, numerator below 2^63");
   if constexpr ((D & (D - 1)) == 0) {
     return n >> ceil_log2(D);
   } else {
@@ -175,6 +176,32 @@ template <uint64_t D, int NBITS = 62>
     return n / D;
 #endif
   }
+}
+
+// The Q61 product of magnitudes t and c divided by a constant D, both steps truncating:
+// floor(floor(t c / 2^61) / D), which equals floor(t 8c / (2^64 D)). It takes one
+// multiplication by cd = floor(8c / D) (formed once per argument, off the chain of
+// terms): with 8c = D cd + rho, rho < D, the exact quotient is (t cd + t rho / D) / 2^64
+// and 0 <= t rho / D < t, so the high word of t cd is the quotient whenever its low word
+// plus t does not carry. When it would, `unsure` is set and the caller must take the long
+// way (q61_div_small of q61_mul_high8). For D = 2, 4 or 8, rho = 0 (8c is a multiple of
+// 8) and the high word is always the quotient.
+template <uint64_t D>
+[[gnu::always_inline]] inline uint64_t q61_quotient_of_8c(uint64_t c8) {
+  static_assert(D >= 2 && D <= 64, "small divisor");
+  return q61_div_small<D, 63>(c8);  // 8c < 2^63
+}
+template <uint64_t D>
+[[gnu::always_inline]] inline uint64_t q61_mul_div_by_quotient(uint64_t t, uint64_t cd,
+                                                                uint64_t &unsure) {
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 p = static_cast<unsigned __int128>(t) * cd;
+  const uint64_t lo = static_cast<uint64_t>(p), hi = static_cast<uint64_t>(p >> 64);
+#else
+  const uint64_t lo = t * cd, hi = mul_high64(t, cd);
+#endif
+  if constexpr (!(D == 2 || D == 4 || D == 8)) unsure |= uint64_t(lo + t < lo);
+  return hi;
 }
 
 // Applies a sign mask (0 or all ones) to a magnitude: two's complement negation when set.
