@@ -195,9 +195,14 @@ KALDRO_INLINE inline double exp_scalar(double x) {
 }
 
 // L arguments without a branch: out-of-range arguments run the series on 0 and take
-// their special value at the end.
+// their special value at the end. With several lanes in flight the long way of the
+// series keeps more arguments in the processor at once than the up-front quotients.
 template <int L>
 KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
+  if constexpr (L == 1) {
+    out[0] = exp_scalar(x[0]);
+    return;
+  }
   int32_t k[L];
   uint64_t cm[L], negative[L], sum[L];
   KALDRO_LANES(l) {
@@ -212,7 +217,7 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
     cm[l] = q61_magnitude_from_finite_small(r);
     negative[l] = sign_mask_of(int64_t(double_bits(r)));
   }
-  exp_series<L>(cm, negative, sum);
+  exp_series_long<L>(cm, negative, sum);
   KALDRO_LANES(l) {
     const double y = exp_scale_two_step(sum[l], k[l]);
     const double v = x[l];
