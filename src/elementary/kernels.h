@@ -116,13 +116,8 @@ KALDRO_INLINE inline void exp_series_long(const uint64_t *cm, const uint64_t *ne
 template <int L>
 KALDRO_INLINE inline bool exp_series(const uint64_t *cm, const uint64_t *negative,
                                      uint64_t *sum) {
-  uint64_t cd[13][L], term[L], even[L], odd[L], unsure[L];
+  uint64_t term[L], even[L], odd[L], unsure[L];
   KALDRO_LANES(l) {
-    const uint64_t c8 = cm[l] << 3;
-    unroll<13>([&](auto I) KALDRO_INLINE {
-      constexpr uint64_t i = I + 2;
-      cd[I][l] = q61_quotient_of_8c<i>(c8);
-    });
     term[l] = cm[l];  // r / 1!
     even[l] = kOne;
     odd[l] = cm[l];
@@ -131,7 +126,9 @@ KALDRO_INLINE inline bool exp_series(const uint64_t *cm, const uint64_t *negativ
   unroll<13>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = I + 2;
     KALDRO_LANES(l) {
-      term[l] = q61_mul_div_by_quotient<i>(term[l], cd[I][l], unsure[l]);
+      // the quotient does not depend on the term, so it is ready before the term is
+      const uint64_t cd = q61_quotient_of_8c<i>(cm[l]);
+      term[l] = q61_mul_div_by_quotient<i>(term[l], cd, unsure[l]);
       if constexpr (i & 1)
         odd[l] += term[l];
       else
@@ -185,7 +182,7 @@ KALDRO_INLINE inline double exp_scalar(double x) {
   const double kd = truncated(rounded, k);
   double r = fused(kd, -kLn2High, x);
   r = fused(kd, -kLn2Low, r);
-  const uint64_t cm = q61_magnitude_from_finite_small(r);
+  const uint64_t cm = q61_magnitude_from_finite_small_bits(r);
   const uint64_t negative = sign_mask_of(int64_t(double_bits(r)));
   uint64_t sum;
   exp_series<1>(&cm, &negative, &sum);
@@ -296,7 +293,7 @@ KALDRO_INLINE inline double log_scalar(double x) {
   const uint64_t bits = double_bits(v);
   const int32_t n =
       int32_t(bits >> 52) - bias + int32_t((bits & kFracMask) >= 0x6A09E667F3BCDull);
-  const uint64_t cm = q61_magnitude_from_finite_small(s);
+  const uint64_t cm = q61_magnitude_from_finite_small_bits(s);
   uint64_t acc;
   log_series<1>(&cm, &acc);
   return log_compose(acc, s, n);

@@ -64,6 +64,22 @@ constexpr double kTwoToMinus61 = 0x1p-61;            // bits 0x3C20000000000000
 [[gnu::always_inline]] inline uint64_t q61_magnitude_from_finite_small(double d) {
   return static_cast<uint64_t>(int64_t(fused(__builtin_fabs(d), kTwoTo61, 0.5)));
 }
+// The same magnitude taken from the bits of d, for 2^-8 <= |d| < 1: then |d| 2^61 is an
+// integer of at least 2^53 whose unit is 2 or more, so adding the half changes nothing
+// and the result is the significand shifted into place (by 1 to 8 bits). It spares the
+// conversion instructions where the bits are at hand.
+constexpr uint64_t kQ61BitsFloor = 0x3F70000000000000ull;  // 2^-8
+[[gnu::always_inline]] inline uint64_t q61_magnitude_from_bits(uint64_t bits) {
+  const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+  // the exponent field is 1015 ... 1022; the sign bit above it adds 2048, a multiple of
+  // 64, so the shift count needs no mask
+  return m << (((bits >> 52) - 1014) & 63);
+}
+[[gnu::always_inline]] inline uint64_t q61_magnitude_from_finite_small_bits(double d) {
+  const uint64_t bits = double_bits(d);
+  if (__builtin_expect((bits << 1) >= (kQ61BitsFloor << 1), 1)) return q61_magnitude_from_bits(bits);
+  return q61_magnitude_from_finite_small(d);
+}
 [[gnu::always_inline]] inline int64_t q61_from_small_branchless(double d) {
   const double y = fused(d, kTwoTo61, __builtin_copysign(0.5, d));
   const uint64_t keep = 0 - static_cast<uint64_t>(y == y);  // NaN -> +0.0
@@ -183,13 +199,16 @@ template <uint64_t D, int NBITS = 62>
 // multiplication by cd = floor(8c / D) (formed once per argument, off the chain of
 // terms): with 8c = D cd + rho, rho < D, the exact quotient is (t cd + t rho / D) / 2^64
 // and 0 <= t rho / D < t, so the high word of t cd is the quotient whenever its low word
-// plus t does not carry. When it would, `unsure` is set and the caller must take the long
-// way (q61_div_small of q61_mul_high8). For D = 2, 4 or 8, rho = 0 (8c is a multiple of
-// 8) and the high word is always the quotient.
+// plus t does not carry. When it would, `unsure` is increased and the caller must take
+// the long way (q61_div_small of q61_mul_high8). For D = 2, 4 or 8, rho = 0 (8c is a
+// multiple of 8) and the high word is always the quotient.
 template <uint64_t D>
-[[gnu::always_inline]] inline uint64_t q61_quotient_of_8c(uint64_t c8) {
+[[gnu::always_inline]] inline uint64_t q61_quotient_of_8c(uint64_t c) {
   static_assert(D >= 2 && D <= 64, "small divisor");
-  return q61_div_small<D, 63>(c8);  // 8c < 2^63
+  if constexpr (D == 2 || D == 4 || D == 8)
+    return c << (3 - ceil_log2(D));
+  else
+    return q61_div_small<D, 63>(c << 3);  // c < 2^60, so 8c < 2^63
 }
 template <uint64_t D>
 [[gnu::always_inline]] inline uint64_t q61_mul_div_by_quotient(uint64_t t, uint64_t cd,
@@ -200,7 +219,12 @@ template <uint64_t D>
 #else
   const uint64_t lo = t * cd, hi = mul_high64(t, cd);
 #endif
-  if constexpr (!(D == 2 || D == 4 || D == 8)) unsure |= uint64_t(lo + t < lo);
+  if constexpr (!(D == 2 || D == 4 || D == 8)) {
+    unsure += uint64_t(lo + t < lo);  // add, adc
+    // settle the test here, so that the low word is not held in a register (or spilled)
+    // until the end of the series
+    __asm__("" : "+r"(unsure));
+  }
   return hi;
 }
 
