@@ -239,10 +239,17 @@ KALDRO_INLINE inline void log_series(const uint64_t *cm, uint64_t *acc) {
   unroll<11>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = 2 * I + 3;
     KALDRO_LANES(l) {
-      term[l] = q61_mul_high8(term[l], q8[l]);
-      acc[l] += q61_div_small<i, 58>(term[l]);  // term <= s^3 < 2^-7
+      const uint64_t t = q61_mul_high8(term[l], q8[l]);
+      if constexpr (I > 0) {
+        // the previous term's quotient after the next product: the chain of products goes
+        // first, and the terms are not all held to the end
+        acc[l] += q61_div_small<i - 2, 58>(term[l]);
+        __asm__("" : "+r"(acc[l]));
+      }
+      term[l] = t;
     }
   });
+  KALDRO_LANES(l) acc[l] += q61_div_small<23, 58>(term[l]);
 }
 
 // ln x = n ln 2 + 2 atanh(s) from the sum's magnitude and s: the doubled signed sum
