@@ -261,49 +261,56 @@ KALDRO_INLINE inline double log_compose(uint64_t acc, double s, int32_t n) {
   return fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
 }
 
-// For a normal x: f = its significand with the exponent of 1, in [1, 2), and K = 2 when
-// f >= sqrt(2), else 1. When f is halved, (f/2 - 1)/(f/2 + 1) is exactly (f - 2)/(f + 2)
-// in double arithmetic (halving commutes with each rounding), so s = (f - K)/(f + K)
-// and only the constant depends on the test. Done with vector logic where x already is.
-KALDRO_INLINE inline void log_significand(double x, double *f, double *k) {
+// For a normal x: s = (f - K)/(f + K), where f is the significand of x with the exponent
+// of 1, in [1, 2), and K = 2 when f >= sqrt(2), else 1. When f is halved,
+// (f/2 - 1)/(f/2 + 1) is exactly (f - 2)/(f + 2) in double arithmetic (halving commutes
+// with each rounding), so only the constant depends on the test. Done with vector logic
+// where x already is.
+KALDRO_INLINE inline double log_quotient(double x) {
 #if defined(__SSE2__)
   const __m128d vx = _mm_set_sd(x);
   const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(int64_t(kFracMask)));
-  const __m128d vf = _mm_or_pd(_mm_and_pd(vx, mask), _mm_set_sd(1.0));
-  const __m128d ge = _mm_cmpge_sd(vf, _mm_set_sd(kSqrt2));
-  const __m128d vk = _mm_or_pd(_mm_and_pd(ge, _mm_set_sd(2.0)), _mm_andnot_pd(ge, _mm_set_sd(1.0)));
-  *f = _mm_cvtsd_f64(vf);
-  *k = _mm_cvtsd_f64(vk);
+  const __m128d f = _mm_or_pd(_mm_and_pd(vx, mask), _mm_set_sd(1.0));
+  const __m128d ge = _mm_cmpge_sd(f, _mm_set_sd(kSqrt2));
+  const __m128d k = _mm_or_pd(_mm_and_pd(ge, _mm_set_sd(2.0)), _mm_andnot_pd(ge, _mm_set_sd(1.0)));
+  return _mm_cvtsd_f64(_mm_div_sd(_mm_sub_sd(f, k), _mm_add_sd(f, k)));
 #else
-  *f = bits_double((double_bits(x) & kFracMask) | double_bits(1.0));
-  *k = bits_double(double_bits(1.0) + (uint64_t(*f >= kSqrt2) << 52));
+  const double f = bits_double((double_bits(x) & kFracMask) | double_bits(1.0));
+  const double k = f >= kSqrt2 ? 2.0 : 1.0;
+  return (f - k) / (f + k);
 #endif
 }
 
-// One argument. A subnormal x is first scaled by 2^52 (exactly), which gives the same
+// A positive normal x (x = (m / 2^52) 2^n), with the exponent's bias given: 1023, or
+// 1023 + 52 for a subnormal argument scaled by 2^52 (exactly), which gives the same
 // significand as shifting it up bit by bit.
-KALDRO_INLINE inline double log_scalar(double x) {
-  if (__builtin_expect(!(x > 0 && x < kInf), 0)) {  // NaN, zero, negative, +inf
-    if (x != x) return x;
-    return x < 0 ? kQuietNaN : x == 0 ? -kInf : kInf;
-  }
-  double v = x;
-  int32_t bias = 1023;
-  if (__builtin_expect(x < 0x1p-1022, 0)) {
-    v = x * 0x1p52;
-    bias = 1023 + 52;
-  }
-  double f, k;
-  log_significand(v, &f, &k);
-  const double s = (f - k) / (f + k);
+KALDRO_INLINE inline double log_normal(double x, int32_t bias) {
+  const double s = log_quotient(x);
   // n, with the halving's increment from the significand test m >= 0x16A09E667F3BCD
-  const uint64_t bits = double_bits(v);
+  const uint64_t bits = double_bits(x);
   const int32_t n =
       int32_t(bits >> 52) - bias + int32_t((bits & kFracMask) >= 0x6A09E667F3BCDull);
   const uint64_t cm = q61_magnitude_from_finite_small_bits(s);
   uint64_t acc;
   log_series<1>(&cm, &acc);
   return log_compose(acc, s, n);
+}
+
+// One argument; `status` is set to KALDRO_ERR_INVALID for a negative or zero x and left
+// alone otherwise. Positive normal numbers take the first branch.
+KALDRO_INLINE inline double log_scalar(double x, kaldro_status &status) {
+  if (__builtin_expect(x >= 0x1p-1022 && x < kInf, 1)) return log_normal(x, 1023);
+  if (x != x) return x;
+  if (!(x > 0)) {
+    status = KALDRO_ERR_INVALID;
+    return x < 0 ? kQuietNaN : -kInf;
+  }
+  if (x == kInf) return kInf;
+  return log_normal(x * 0x1p52, 1023 + 52);  // subnormal
+}
+KALDRO_INLINE inline double log_scalar(double x) {
+  kaldro_status unused = KALDRO_OK;
+  return log_scalar(x, unused);
 }
 
 // L arguments without a branch.
