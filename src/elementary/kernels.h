@@ -85,6 +85,18 @@ KALDRO_INLINE inline int64_t q61_of_argument(double d) {
 // and the three after it truncate to zero for every argument: the sum is complete after
 // r^14 / 14!. The odd terms are summed apart and signed once (the sum is taken modulo
 // 2^64, so the order of the additions does not matter).
+// The numerator of step i (the term before it times c) is at most |c|^i / (i - 1)! in
+// Q61, |c| < 0.35: the bits it can take, which let the late divisions use short products.
+constexpr int exp_numerator_bits(int i) {
+  double bound = 2305843009213693952.0;  // 2^61
+  for (int j = 1; j <= i; ++j) bound *= 0.35;
+  for (int j = 2; j < i; ++j) bound /= j;
+  int bits = 0;
+  while (double(uint64_t(1) << bits) <= bound) ++bits;
+  return bits;
+}
+static_assert(exp_numerator_bits(2) == 58 && exp_numerator_bits(10) <= 30, "bounds");
+
 template <int L>
 KALDRO_INLINE inline void exp_series_long(const uint64_t *cm, const uint64_t *negative,
                                           uint64_t *sum) {
@@ -98,8 +110,7 @@ KALDRO_INLINE inline void exp_series_long(const uint64_t *cm, const uint64_t *ne
   unroll<13>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = I + 2;
     KALDRO_LANES(l) {
-      // the numerator is at most |c| < 0.35 in Q61, below 2^60
-      term[l] = q61_div_small<i, 60>(q61_mul_high8(term[l], c8[l]));
+      term[l] = q61_div_small<i, exp_numerator_bits(i)>(q61_mul_high8(term[l], c8[l]));
       if constexpr (i & 1)
         odd[l] += term[l];
       else
@@ -224,9 +235,20 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
 
 // Natural logarithm: ln f by the atanh series of s = (f - 1)/(f + 1), on magnitudes
 // (q = c^2 is never negative, so every term carries the sign of c). |s| is at most
-// 0.17158, so s^25 is below 2^-63: the terms for i = 25 and 27 truncate to zero for
-// every argument and the sum is complete after s^23 / 23. Returns the magnitude of the
-// sum; 8q comes as the high word of (8|c|)^2 with its low three bits cleared.
+// 0.17158 and every truncation only lowers a term, so the term s^i in Q61 is below
+// 0.17158^i 2^61: s^25 is below 2^-63, so the terms for i = 25 and 27 truncate to zero,
+// and s^23 is below 5.8 units, so its quotient by 23 is zero too, for every argument.
+// The sum is complete after s^21 / 21. Returns the magnitude of the sum; 8q comes as
+// the high word of (8|c|)^2 with its low three bits cleared.
+constexpr int log_term_bits(int i) {
+  double bound = 2305843009213693952.0;  // 2^61
+  for (int j = 0; j < i; ++j) bound *= 0.17158;
+  int bits = 0;
+  while (double(uint64_t(1) << bits) <= bound) ++bits;
+  return bits;  // the term is below 2^bits
+}
+static_assert(log_term_bits(23) == 3 && log_term_bits(25) == 0, "the series' last terms");
+
 template <int L>
 KALDRO_INLINE inline void log_series(const uint64_t *cm, uint64_t *acc) {
   uint64_t q8[L], term[L];
@@ -236,20 +258,20 @@ KALDRO_INLINE inline void log_series(const uint64_t *cm, uint64_t *acc) {
     term[l] = cm[l];
     acc[l] = cm[l];
   }
-  unroll<11>([&](auto I) KALDRO_INLINE {
-    constexpr uint64_t i = 2 * I + 3;
+  unroll<10>([&](auto I) KALDRO_INLINE {
+    constexpr int i = 2 * I + 3;
     KALDRO_LANES(l) {
       const uint64_t t = q61_mul_high8(term[l], q8[l]);
       if constexpr (I > 0) {
         // the previous term's quotient after the next product: the chain of products goes
         // first, and the terms are not all held to the end
-        acc[l] += q61_div_small<i - 2, 58>(term[l]);
+        acc[l] += q61_div_small<i - 2, log_term_bits(i - 2)>(term[l]);
         __asm__("" : "+r"(acc[l]));
       }
       term[l] = t;
     }
   });
-  KALDRO_LANES(l) acc[l] += q61_div_small<23, 58>(term[l]);
+  KALDRO_LANES(l) acc[l] += q61_div_small<21, log_term_bits(21)>(term[l]);
 }
 
 // ln x = n ln 2 + 2 atanh(s) from the sum's magnitude and s: the doubled signed sum

@@ -173,12 +173,19 @@ constexpr DivisionMagic division_magic(uint64_t d, int nbits) {
 #endif
 
 // Q61 magnitude n < 2^nbits divided by a constant D, truncating, as one multiplication
-// (a shift for powers of two).
+// (a shift for powers of two). For numerators of at most 30 bits the product fits in 64
+// bits: m = ceil(2^k / D) with k = nbits + ceil(log2 D) has the excess e = m D - 2^k below
+// D, so n e < 2^k as above, and n m < 2^61.
 template <uint64_t D, int NBITS = 62>
 [[gnu::always_inline]] inline uint64_t q61_div_small(uint64_t n) {
   static_assert(D >= 1 && NBITS <= 63, "divisor must be positive, numerator below 2^63");
   if constexpr ((D & (D - 1)) == 0) {
     return n >> ceil_log2(D);
+  } else if constexpr (NBITS <= 30) {
+    constexpr int k = NBITS + ceil_log2(D);
+    constexpr uint64_t m = ((uint64_t(1) << k) + D - 1) / D;
+    static_assert(m * D - (uint64_t(1) << k) < D && (m >> 31) <= 1, "exact small multiplier");
+    return (n * m) >> k;
   } else {
 #if defined(__SIZEOF_INT128__)
     constexpr DivisionMagic magic = division_magic(D, NBITS);
