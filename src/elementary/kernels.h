@@ -84,7 +84,9 @@ KALDRO_INLINE inline int64_t q61_of_argument(double d) {
 // ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.3466^15 / 15! < 2^-63), so it
 // and the three after it truncate to zero for every argument: the sum is complete after
 // r^14 / 14!. The odd terms are summed apart and signed once (the sum is taken modulo
-// 2^64, so the order of the additions does not matter).
+// 2^64, so the order of the additions does not matter). The sign is that of r, which
+// differs from the sign of c only where c is 0 and every term with it.
+//
 // The numerator of step i (the term before it times c) is at most |c|^i / (i - 1)! in
 // Q61, |c| < 0.35: the bits it can take, which let the late divisions use short products.
 constexpr int exp_numerator_bits(int i) {
@@ -120,10 +122,11 @@ KALDRO_INLINE inline void exp_series_long(const uint64_t *cm, const uint64_t *ne
   KALDRO_LANES(l) sum[l] = even[l] + apply_sign(odd[l], negative[l]);
 }
 
-// The same sum with one multiplication per term: each step multiplies by floor(8c / i),
-// formed up front (q61_mul_div_by_quotient). A lane whose step could not be settled that
-// way (rare: its low word must come within the term of 2^64) is summed again the long
-// way. Returns whether any lane was.
+// The same sum with one multiplication per term on the chain: each step multiplies by
+// floor(8c / i), formed apart from the chain (q61_mul_div_by_quotient). A lane with a
+// step that could not be settled that way (rare: the product's low word must come within
+// the term of 2^64, about 0.3% of arguments) is summed again the long way. Returns
+// whether any lane was.
 template <int L>
 KALDRO_INLINE inline bool exp_series(const uint64_t *cm, const uint64_t *negative,
                                      uint64_t *sum) {
@@ -333,41 +336,6 @@ KALDRO_INLINE inline double log_scalar(double x, kaldro_status &status) {
 KALDRO_INLINE inline double log_scalar(double x) {
   kaldro_status unused = KALDRO_OK;
   return log_scalar(x, unused);
-}
-
-// L arguments without a branch.
-template <int L>
-KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
-  int32_t n[L];
-  uint64_t cm[L], acc[L];
-  double s_value[L];
-  KALDRO_LANES(l) {
-    const double v = x[l];
-    const bool special = !(v > 0) || v == kInf;  // NaN, zero, negative, +inf
-    const uint64_t bits = double_bits(select<L>(special, 1.0, v));
-    const int32_t e = int32_t(bits >> 52);
-    const uint64_t frac = bits & kFracMask;
-    // a subnormal significand is shifted up until bit 52 is set
-    const bool subnormal = e == 0;
-    const int shift = subnormal ? __builtin_clzll(frac | 1) - 11 : 0;
-    const uint64_t m = (frac | (subnormal ? 0 : uint64_t(1) << 52)) << shift;
-    n[l] = (subnormal ? -1022 : e - 1023) - shift;
-    // f = m 2^-52 in [1, 2), halved when f >= sqrt(2): built from its bits, the test made
-    // on the significand (sqrt(2) = 0x3FF6A09E667F3BCD has significand 0x16A09E667F3BCD).
-    const uint64_t halve = m >= 0x16A09E667F3BCDull;
-    const double f = bits_double(((1023 - halve) << 52) | (m & kFracMask));
-    n[l] += int32_t(halve);
-    const double s = (f - 1.0) / (f + 1.0);
-    cm[l] = q61_magnitude_from_finite_small(s);
-    s_value[l] = s;
-  }
-  log_series<L>(cm, acc);
-  KALDRO_LANES(l) {
-    const double y = log_compose(acc[l], s_value[l], n[l]);
-    const double v = x[l];
-    out[l] = select<L>(v != v, v,
-                    select<L>(v < 0, kQuietNaN, select<L>(v == 0, -kInf, select<L>(v == kInf, kInf, y))));
-  }
 }
 
 // Argument reduction for sine and cosine: x = (q + 4j) pi/2 + r with |r| <= pi/4, by the
