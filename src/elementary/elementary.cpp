@@ -20,9 +20,29 @@ bool elementary_avx2_tier() {
 #endif
 }
 
+namespace {
+// The tier in use, cached like the processor's feature word: 0 until decided, then 1 for
+// the portable tier and 2 for avx2 (only ever written with the same value).
+uint8_t tier_cache = 0;
+
+[[gnu::cold, gnu::noinline]] bool decide_tier() {
+  const bool avx2 = elementary_avx2_tier();
+  __atomic_store_n(&tier_cache, uint8_t(avx2 ? 2 : 1), __ATOMIC_RELAXED);
+  return avx2;
+}
+
+// The tier test inlined into every entry point: one load and a compare, so that the
+// arguments stay in their registers on the way to the kernel.
+[[gnu::always_inline]] inline bool avx2_in_use() {
+  const uint8_t t = __atomic_load_n(&tier_cache, __ATOMIC_RELAXED);
+  if (__builtin_expect(t == 0, 0)) return decide_tier();
+  return t == 2;
+}
+}  // namespace
+
 #if defined(__x86_64__)
 #define KALDRO_TIER_CALL(fn, ...) \
-  (elementary_avx2_tier() ? avx2::fn(__VA_ARGS__) : portable::fn(__VA_ARGS__))
+  (avx2_in_use() ? avx2::fn(__VA_ARGS__) : portable::fn(__VA_ARGS__))
 #else
 #define KALDRO_TIER_CALL(fn, ...) portable::fn(__VA_ARGS__)
 #endif
@@ -129,14 +149,12 @@ extern "C" {
 
 KALDRO_API kaldro_status kaldro_exp(double *out, double x) {
   if (!out) return KALDRO_ERR_NULL;
-  *out = exp_value(x);
-  return KALDRO_OK;
+  return KALDRO_TIER_CALL(exp_out, out, x);
 }
 
 KALDRO_API kaldro_status kaldro_log(double *out, double x) {
   if (!out) return KALDRO_ERR_NULL;
-  *out = log_value(x);
-  return x < 0 || x == 0 ? KALDRO_ERR_INVALID : KALDRO_OK;
+  return KALDRO_TIER_CALL(log_out, out, x);
 }
 
 KALDRO_API kaldro_status kaldro_rational_sqrt(double *out, double x) {

@@ -4,6 +4,8 @@
 // special values included; the batch forms evaluate several arguments interleaved.
 #pragma once
 
+#include <kaldro.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -28,8 +30,12 @@ void sincos_many(const double *x, double *sin_out, double *cos_out, size_t n);
 void atan_many(const double *x, double *out, size_t n);
 
 // The instruction-set tiers behind the forms above, for the test suite. `portable`
-// runs everywhere; `avx2` needs AVX2, FMA and BMI2.
+// runs everywhere; `avx2` needs AVX2, FMA and BMI2. exp_out and log_out are the bodies
+// of kaldro_exp and kaldro_log for a non-null out: they write the result and return
+// the status.
 #define KALDRO_ELEMENTARY_TIER_DECLS                                  \
+  kaldro_status exp_out(double *out, double x);                      \
+  kaldro_status log_out(double *out, double x);                      \
   double exp1(double x);                                             \
   double log1(double x);                                             \
   double sin1(double x);                                             \

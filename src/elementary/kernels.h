@@ -10,6 +10,10 @@
 
 #include "elementary/q61.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #define KALDRO_INLINE __attribute__((always_inline))
 // A loop over the lanes, always unrolled so that each lane's values stay in registers.
 #define KALDRO_LANES(l) _Pragma("GCC unroll 16") for (int l = 0; l < L; ++l)
@@ -79,48 +83,154 @@ KALDRO_INLINE inline int64_t q61_of_argument(double d) {
 // sign(c)^i times the magnitude computed here, truncations included. With |r| at most
 // ln 2 / 2 (0.3466), the term r^15 / 15! is below 2^-61 (0.3466^15 / 15! < 2^-63), so it
 // and the three after it truncate to zero for every argument: the sum is complete after
-// r^14 / 14!.
+// r^14 / 14!. The odd terms are summed apart and signed once (the sum is taken modulo
+// 2^64, so the order of the additions does not matter). The sign is that of r, which
+// differs from the sign of c only where c is 0 and every term with it.
+//
+// The numerator of step i (the term before it times c) is at most |c|^i / (i - 1)! in
+// Q61, |c| < 0.35: the bits it can take, which let the late divisions use short products.
+constexpr int exp_numerator_bits(int i) {
+  double bound = 2305843009213693952.0;  // 2^61
+  for (int j = 1; j <= i; ++j) bound *= 0.35;
+  for (int j = 2; j < i; ++j) bound /= j;
+  int bits = 0;
+  while (double(uint64_t(1) << bits) <= bound) ++bits;
+  return bits;
+}
+static_assert(exp_numerator_bits(2) == 58 && exp_numerator_bits(10) <= 30, "bounds");
+
 template <int L>
-KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
-  int32_t k[L];
-  uint64_t c8[L], odd_sign[L], term[L], sum[L];
+KALDRO_INLINE inline void exp_series_long(const uint64_t *cm, const uint64_t *negative,
+                                          uint64_t *sum) {
+  uint64_t c8[L], term[L], even[L], odd[L];
   KALDRO_LANES(l) {
-    const double v = x[l];
-    const bool in_range = v <= kExpOverflow && v >= kExpUnderflow;  // false for NaN
-    const double xs = select<L>(in_range, v, 0.0);
-    const double t = xs * kLog2e;
-    // t + 0.5 for t >= 0, t - 0.5 otherwise (at t = -0.0 either gives k = 0)
-    const double rounded = t + __builtin_copysign(0.5, t);
-    k[l] = int32_t(rounded);
-#if defined(__SSE4_1__)
-    const double kd = __builtin_trunc(rounded);  // k as a double without the round trip
-#else
-    const double kd = double(k[l]);
-#endif
-    double r = fused(kd, -kLn2High, xs);
-    r = fused(kd, -kLn2Low, r);
-    const int64_t c = q61_from_finite_small(r);
-    const uint64_t cm = magnitude(c);
-    c8[l] = cm << 3;
-    odd_sign[l] = sign_mask_of(c);
-    term[l] = cm;  // r / 1!
-    sum[l] = kOne + apply_sign(cm, odd_sign[l]);
+    c8[l] = cm[l] << 3;
+    term[l] = cm[l];  // r / 1!
+    even[l] = kOne;
+    odd[l] = cm[l];
   }
   unroll<13>([&](auto I) KALDRO_INLINE {
     constexpr uint64_t i = I + 2;
     KALDRO_LANES(l) {
-      // the numerator is at most |c| < 0.35 in Q61, below 2^60
-      term[l] = q61_div_small<i, 60>(q61_mul_high8(term[l], c8[l]));
-      sum[l] += (i & 1) ? apply_sign(term[l], odd_sign[l]) : term[l];
+      term[l] = q61_div_small<i, exp_numerator_bits(i)>(q61_mul_high8(term[l], c8[l]));
+      if constexpr (i & 1)
+        odd[l] += term[l];
+      else
+        even[l] += term[l];
     }
   });
+  KALDRO_LANES(l) sum[l] = even[l] + apply_sign(odd[l], negative[l]);
+}
+
+// The same sum with one multiplication per term on the chain: each step multiplies by
+// floor(8c / i), formed apart from the chain (q61_mul_div_by_quotient). A lane with a
+// step that could not be settled that way (rare: the product's low word must come within
+// the term of 2^64, about 0.3% of arguments) is summed again the long way. Returns
+// whether any lane was.
+template <int L>
+KALDRO_INLINE inline bool exp_series(const uint64_t *cm, const uint64_t *negative,
+                                     uint64_t *sum) {
+  uint64_t term[L], even[L], odd[L], unsure[L];
   KALDRO_LANES(l) {
-    const int32_t h = k[l] / 2;
-    const double s2 = bits_double(uint64_t((k[l] - h + 1023) & 0x7FF) << 52);
-    // The scale factors 2^h and 2^(k - h); (sum 2^-61) 2^h has both products exact (the
-    // value stays normal), so one multiplication by 2^(h - 61) gives the same double.
-    const double s1_q61 = bits_double(uint64_t((h - 61 + 1023) & 0x7FF) << 52);
-    const double y = (double(int64_t(sum[l])) * s1_q61) * s2;
+    term[l] = cm[l];  // r / 1!
+    even[l] = kOne;
+    odd[l] = cm[l];
+    unsure[l] = 0;
+  }
+  unroll<13>([&](auto I) KALDRO_INLINE {
+    constexpr uint64_t i = I + 2;
+    KALDRO_LANES(l) {
+      // the quotient does not depend on the term, so it is ready before the term is
+      const uint64_t cd = q61_quotient_of_8c<i>(cm[l]);
+      term[l] = q61_mul_div_by_quotient<i>(term[l], cd, unsure[l]);
+      if constexpr (i & 1)
+        odd[l] += term[l];
+      else
+        even[l] += term[l];
+    }
+  });
+  bool any = false;
+  KALDRO_LANES(l) {
+    sum[l] = even[l] + apply_sign(odd[l], negative[l]);
+    if (__builtin_expect(unsure[l] != 0, 0)) {
+      exp_series_long<1>(&cm[l], &negative[l], &sum[l]);
+      any = true;
+    }
+  }
+  return any;
+}
+
+// k = round half away from zero of t = x log2(e); t has the sign of x (zeros included),
+// so the half is taken from x and does not wait for the product.
+KALDRO_INLINE inline double exp_rounded_k(double x) {
+  return x * kLog2e + __builtin_copysign(0.5, x);
+}
+KALDRO_INLINE inline double truncated(double v, int32_t as_int) {
+#if defined(__SSE4_1__)
+  (void)as_int;
+  return __builtin_trunc(v);  // the integer as a double without the round trip
+#else
+  (void)v;
+  return double(as_int);
+#endif
+}
+
+// The result (sum 2^-61) 2^h 2^(k - h), h = k / 2 truncated, multiplied in that order.
+// The first product is exact (it stays normal), so whenever 2^(k - 61) is itself a
+// normal double (k >= -961) one multiplication by it rounds the same exact value once
+// and gives the same double.
+KALDRO_INLINE inline double exp_scale_two_step(uint64_t sum, int32_t k) {
+  const int32_t h = k / 2;
+  const double s1_q61 = bits_double(uint64_t((h - 61 + 1023) & 0x7FF) << 52);
+  const double s2 = bits_double(uint64_t((k - h + 1023) & 0x7FF) << 52);
+  return (double(int64_t(sum)) * s1_q61) * s2;
+}
+
+// One argument: the special values leave first, and the usual range takes the single
+// scaling.
+KALDRO_INLINE inline double exp_scalar(double x) {
+  if (__builtin_expect(!(x <= kExpOverflow && x >= kExpUnderflow), 0))  // NaN too
+    return x != x ? x : x > 0 ? kInf : 0.0;
+  const double rounded = exp_rounded_k(x);
+  const int32_t k = int32_t(rounded);
+  const double kd = truncated(rounded, k);
+  double r = fused(kd, -kLn2High, x);
+  r = fused(kd, -kLn2Low, r);
+  const uint64_t cm = q61_magnitude_from_finite_small_bits(r);
+  const uint64_t negative = sign_mask_of(int64_t(double_bits(r)));
+  uint64_t sum;
+  exp_series<1>(&cm, &negative, &sum);
+  if (__builtin_expect(k >= -961, 1))
+    return double(int64_t(sum)) * bits_double(uint64_t(k - 61 + 1023) << 52);
+  return exp_scale_two_step(sum, k);
+}
+
+// L arguments without a branch: out-of-range arguments run the series on 0 and take
+// their special value at the end. With several lanes in flight the long way of the
+// series keeps more arguments in the processor at once than the up-front quotients.
+template <int L>
+KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
+  if constexpr (L == 1) {
+    out[0] = exp_scalar(x[0]);
+    return;
+  }
+  int32_t k[L];
+  uint64_t cm[L], negative[L], sum[L];
+  KALDRO_LANES(l) {
+    const double v = x[l];
+    const bool in_range = v <= kExpOverflow && v >= kExpUnderflow;  // false for NaN
+    const double xs = select<L>(in_range, v, 0.0);
+    const double rounded = exp_rounded_k(xs);
+    k[l] = int32_t(rounded);
+    const double kd = truncated(rounded, k[l]);
+    double r = fused(kd, -kLn2High, xs);
+    r = fused(kd, -kLn2Low, r);
+    cm[l] = q61_magnitude_from_finite_small(r);
+    negative[l] = sign_mask_of(int64_t(double_bits(r)));
+  }
+  exp_series_long<L>(cm, negative, sum);
+  KALDRO_LANES(l) {
+    const double y = exp_scale_two_step(sum[l], k[l]);
     const double v = x[l];
     out[l] = select<L>(v != v, v, select<L>(v > kExpOverflow, kInf, select<L>(v < kExpUnderflow, 0.0, y)));
   }
@@ -128,52 +238,104 @@ KALDRO_INLINE inline void exp_lanes(const double *x, double *out) {
 
 // Natural logarithm: ln f by the atanh series of s = (f - 1)/(f + 1), on magnitudes
 // (q = c^2 is never negative, so every term carries the sign of c). |s| is at most
-// 0.17158, so s^25 is below 2^-63: the terms for i = 25 and 27 truncate to zero for
-// every argument and the sum is complete after s^23 / 23.
+// 0.17158 and every truncation only lowers a term, so the term s^i in Q61 is below
+// 0.17158^i 2^61: s^25 is below 2^-63, so the terms for i = 25 and 27 truncate to zero,
+// and s^23 is below 5.8 units, so its quotient by 23 is zero too, for every argument.
+// The sum is complete after s^21 / 21. Returns the magnitude of the sum; 8q comes as
+// the high word of (8|c|)^2 with its low three bits cleared.
+constexpr int log_term_bits(int i) {
+  double bound = 2305843009213693952.0;  // 2^61
+  for (int j = 0; j < i; ++j) bound *= 0.17158;
+  int bits = 0;
+  while (double(uint64_t(1) << bits) <= bound) ++bits;
+  return bits;  // the term is below 2^bits
+}
+static_assert(log_term_bits(23) == 3 && log_term_bits(25) == 0, "the series' last terms");
+
 template <int L>
-KALDRO_INLINE inline void log_lanes(const double *x, double *out) {
-  int32_t n[L];
-  uint64_t term[L], acc[L], q[L], sgn[L];
+KALDRO_INLINE inline void log_series(const uint64_t *cm, uint64_t *acc) {
+  uint64_t q8[L], term[L];
   KALDRO_LANES(l) {
-    const double v = x[l];
-    const bool special = !(v > 0) || v == kInf;  // NaN, zero, negative, +inf
-    const uint64_t bits = double_bits(select<L>(special, 1.0, v));
-    const int32_t e = int32_t(bits >> 52);
-    const uint64_t frac = bits & kFracMask;
-    // a subnormal significand is shifted up until bit 52 is set
-    const bool subnormal = e == 0;
-    const int shift = subnormal ? __builtin_clzll(frac | 1) - 11 : 0;
-    const uint64_t m = (frac | (subnormal ? 0 : uint64_t(1) << 52)) << shift;
-    n[l] = (subnormal ? -1022 : e - 1023) - shift;
-    // f = m 2^-52 in [1, 2), halved when f >= sqrt(2): built from its bits, the test made
-    // on the significand (sqrt(2) = 0x3FF6A09E667F3BCD has significand 0x16A09E667F3BCD).
-    const uint64_t halve = m >= 0x16A09E667F3BCDull;
-    const double f = bits_double(((1023 - halve) << 52) | (m & kFracMask));
-    n[l] += int32_t(halve);
-    const double s = (f - 1.0) / (f + 1.0);
-    const int64_t c = q61_from_finite_small(s);
-    const uint64_t cm = magnitude(c);
-    sgn[l] = sign_mask_of(c);
-    q[l] = q61_mul_magnitude(cm, cm) << 3;
-    term[l] = cm;
-    acc[l] = cm;
+    const uint64_t c8 = cm[l] << 3;  // |c| < 2^59
+    q8[l] = mul_high64(c8, c8) & ~uint64_t(7);
+    term[l] = cm[l];
+    acc[l] = cm[l];
   }
-  unroll<11>([&](auto I) KALDRO_INLINE {
-    constexpr uint64_t i = 2 * I + 3;
+  unroll<10>([&](auto I) KALDRO_INLINE {
+    constexpr int i = 2 * I + 3;
     KALDRO_LANES(l) {
-      term[l] = q61_mul_high8(term[l], q[l]);
-      acc[l] += q61_div_small<i, 58>(term[l]);  // term <= s^3 < 2^-7
+      const uint64_t t = q61_mul_high8(term[l], q8[l]);
+      if constexpr (I > 0) {
+        // the previous term's quotient after the next product: the chain of products goes
+        // first, and the terms are not all held to the end
+        acc[l] += q61_div_small<i - 2, log_term_bits(i - 2)>(term[l]);
+        __asm__("" : "+r"(acc[l]));
+      }
+      term[l] = t;
     }
   });
-  KALDRO_LANES(l) {
-    const int64_t a = int64_t(apply_sign(acc[l], sgn[l]));
-    const double ln_f = q61_to_double(a * 2);
-    const double dn = double(n[l]);
-    const double y = fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
-    const double v = x[l];
-    out[l] = select<L>(v != v, v,
-                    select<L>(v < 0, kQuietNaN, select<L>(v == 0, -kInf, select<L>(v == kInf, kInf, y))));
+  KALDRO_LANES(l) acc[l] += q61_div_small<21, log_term_bits(21)>(term[l]);
+}
+
+// ln x = n ln 2 + 2 atanh(s) from the sum's magnitude and s: the doubled signed sum
+// converted from Q61 is exactly the magnitude converted and scaled by 2^-60 with the
+// sign of s.
+KALDRO_INLINE inline double log_compose(uint64_t acc, double s, int32_t n) {
+  const double ln_f = double(int64_t(acc)) * __builtin_copysign(0x1p-60, s);
+  const double dn = double(n);
+  return fused(dn, kLn2High, fused(dn, kLn2Low, ln_f));
+}
+
+// For a normal x: s = (f - K)/(f + K), where f is the significand of x with the exponent
+// of 1, in [1, 2), and K = 2 when f >= sqrt(2), else 1. When f is halved,
+// (f/2 - 1)/(f/2 + 1) is exactly (f - 2)/(f + 2) in double arithmetic (halving commutes
+// with each rounding), so only the constant depends on the test. Done with vector logic
+// where x already is.
+KALDRO_INLINE inline double log_quotient(double x) {
+#if defined(__SSE2__)
+  const __m128d vx = _mm_set_sd(x);
+  const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(int64_t(kFracMask)));
+  const __m128d f = _mm_or_pd(_mm_and_pd(vx, mask), _mm_set_sd(1.0));
+  const __m128d ge = _mm_cmpge_sd(f, _mm_set_sd(kSqrt2));
+  const __m128d k = _mm_or_pd(_mm_and_pd(ge, _mm_set_sd(2.0)), _mm_andnot_pd(ge, _mm_set_sd(1.0)));
+  return _mm_cvtsd_f64(_mm_div_sd(_mm_sub_sd(f, k), _mm_add_sd(f, k)));
+#else
+  const double f = bits_double((double_bits(x) & kFracMask) | double_bits(1.0));
+  const double k = f >= kSqrt2 ? 2.0 : 1.0;
+  return (f - k) / (f + k);
+#endif
+}
+
+// A positive normal x (x = (m / 2^52) 2^n), with the exponent's bias given: 1023, or
+// 1023 + 52 for a subnormal argument scaled by 2^52 (exactly), which gives the same
+// significand as shifting it up bit by bit.
+KALDRO_INLINE inline double log_normal(double x, int32_t bias) {
+  const double s = log_quotient(x);
+  // n, with the halving's increment from the significand test m >= 0x16A09E667F3BCD
+  const uint64_t bits = double_bits(x);
+  const int32_t n =
+      int32_t(bits >> 52) - bias + int32_t((bits & kFracMask) >= 0x6A09E667F3BCDull);
+  const uint64_t cm = q61_magnitude_from_finite_small_bits(s);
+  uint64_t acc;
+  log_series<1>(&cm, &acc);
+  return log_compose(acc, s, n);
+}
+
+// One argument; `status` is set to KALDRO_ERR_INVALID for a negative or zero x and left
+// alone otherwise. Positive normal numbers take the first branch.
+KALDRO_INLINE inline double log_scalar(double x, kaldro_status &status) {
+  if (__builtin_expect(x >= 0x1p-1022 && x < kInf, 1)) return log_normal(x, 1023);
+  if (x != x) return x;
+  if (!(x > 0)) {
+    status = KALDRO_ERR_INVALID;
+    return x < 0 ? kQuietNaN : -kInf;
   }
+  if (x == kInf) return kInf;
+  return log_normal(x * 0x1p52, 1023 + 52);  // subnormal
+}
+KALDRO_INLINE inline double log_scalar(double x) {
+  kaldro_status unused = KALDRO_OK;
+  return log_scalar(x, unused);
 }
 
 // Argument reduction for sine and cosine: x = (q + 4j) pi/2 + r with |r| <= pi/4, by the

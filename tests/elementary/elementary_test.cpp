@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "elementary/elementary.h"
+#include "elementary/kernels.h"
 #include "elementary/q61.h"
 #include "elementary_reference.h"
 
@@ -129,6 +130,97 @@ TEST(ElementaryQ61, DivisionByConstantsIsExactOverItsRange) {
   check_divisions<58, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31, 33, 35, 37, 39,
                   41, 43, 45, 47>(rng);
   check_divisions<62, 3, 7, 18, 420, 1000003>(rng);
+  // the quotients of 8c, and the late terms' short products
+  check_divisions<63, 3, 5, 6, 7, 9, 10, 11, 12, 13, 14>(rng);
+  check_divisions<28, 10, 13, 15>(rng);
+  check_divisions<23, 11, 15>(rng);
+  check_divisions<18, 12, 17>(rng);
+  check_divisions<13, 13, 19>(rng);
+  check_divisions<8, 14, 21>(rng);
+  check_divisions<30, 3, 7, 21, 1000003>(rng);
+}
+
+// floor(floor(t * 8c / 2^64) / D) by one product with floor(8c / D): exact whenever it
+// does not ask for the long way, and it does ask for some arguments.
+template <uint64_t D>
+void check_quotient_product(std::mt19937_64 &rng, int &asked) {
+  for (int i = 0; i < 20000; ++i) {
+    const uint64_t c = rng() >> (4 + rng() % 30);  // below 2^60
+    uint64_t t = rng() >> (4 + rng() % 50);
+    if (i % 4 == 0) t = c;
+    const uint64_t c8 = c << 3;
+    const uint64_t want = uint64_t(((unsigned __int128)t * c8) >> 64) / D;
+    uint64_t unsure = 0;
+    const uint64_t cd = kaldro::q61_quotient_of_8c<D>(c);
+    const uint64_t got = kaldro::q61_mul_div_by_quotient<D>(t, cd, unsure);
+    if (unsure == 0) {
+      ASSERT_EQ(got, want) << t << " " << c << " / " << D;
+    } else {
+      ++asked;
+    }
+    // the long way agrees with the exact quotient
+    ASSERT_EQ((kaldro::q61_div_small<D, 60>(kaldro::q61_mul_high8(t, c8))), want);
+  }
+}
+
+TEST(ElementaryQ61, ProductByQuotientIsExactUnlessItAsksForTheLongWay) {
+  std::mt19937_64 rng(8);
+  int asked = 0;
+  check_quotient_product<2>(rng, asked);
+  check_quotient_product<4>(rng, asked);
+  check_quotient_product<8>(rng, asked);
+  EXPECT_EQ(asked, 0);  // powers of two are always exact
+  for (int round = 0; round < 3; ++round) {
+    check_quotient_product<3>(rng, asked);
+    check_quotient_product<5>(rng, asked);
+    check_quotient_product<6>(rng, asked);
+    check_quotient_product<7>(rng, asked);
+    check_quotient_product<11>(rng, asked);
+    check_quotient_product<14>(rng, asked);
+  }
+  EXPECT_GT(asked, 0);
+}
+
+// The exponential's series by quotients and the long way give the same sum; arguments
+// whose series takes the long way (found from the series itself) match the model too.
+TEST(ElementaryExp, SeriesByQuotientsFallsBackExactly) {
+  std::mt19937_64 rng(9);
+  std::uniform_real_distribution<double> d(-0.3465, 0.3465);
+  std::vector<double> long_way;
+  for (int i = 0; i < 200000; ++i) {
+    const double r = d(rng);
+    const uint64_t cm = kaldro::q61_magnitude_from_finite_small(r);
+    const uint64_t negative = r < 0 ? ~uint64_t(0) : 0;
+    uint64_t fast, slow;
+    const bool took_long_way = kaldro::exp_series<1>(&cm, &negative, &fast);
+    kaldro::exp_series_long<1>(&cm, &negative, &slow);
+    ASSERT_EQ(fast, slow) << "r = " << r;
+    if (took_long_way) long_way.push_back(r);
+  }
+  ASSERT_GT(long_way.size(), 50u);
+  // |x| below ln 2 / 2 reduces to itself (k = 0), so these run the same series
+  for (double x : long_way) ASSERT_EQ(bits(ref::exp(x)), bits(call(kaldro_exp, x))) << x;
+}
+
+// The magnitude taken from the bits equals the conversion over its range and around
+// its lower end.
+TEST(ElementaryQ61, MagnitudeFromBitsMatchesTheConversion) {
+  std::mt19937_64 rng(10);
+  std::vector<double> xs = {0x1p-8, -0x1p-8, std::nextafter(0x1p-8, 1.0), 0.5, -0.5,
+                            std::nextafter(1.0, 0.0), 0.34657359027997264};
+  for (int i = 0; i < 100000; ++i) {
+    const double scale = std::ldexp(1.0, -int(rng() % 70));
+    xs.push_back(std::uniform_real_distribution<double>(-scale, scale)(rng));
+  }
+  for (double x : xs) {
+    if (!(std::fabs(x) < 1)) continue;
+    const uint64_t want = uint64_t(std::llabs(kaldro::q61_from_double(x)));
+    ASSERT_EQ(kaldro::q61_magnitude_from_finite_small(x), want) << x;
+    ASSERT_EQ(kaldro::q61_magnitude_from_finite_small_bits(x), want) << x;
+    if (std::fabs(x) >= 0x1p-8) {
+      ASSERT_EQ(kaldro::q61_magnitude_from_bits(bits(x)), want) << x;
+    }
+  }
 }
 
 // ---- exp ---------------------------------------------------------------------------
@@ -452,6 +544,19 @@ TEST(ElementaryTiers, EveryTierAndBatchFormGivesTheSameBits) {
     ASSERT_EQ(bits(s[i]), bits(ss));
     ASSERT_EQ(bits(c[i]), bits(cc));
   }
+  // the bodies behind kaldro_exp and kaldro_log, with their statuses
+  auto check_out = [&](kaldro_status (*exp_out)(double *, double),
+                       kaldro_status (*log_out)(double *, double), const char *what) {
+    for (size_t i = 0; i < n; ++i) {
+      double y = 12345.0;
+      ASSERT_EQ(exp_out(&y, xs[i]), KALDRO_OK) << what;
+      ASSERT_EQ(bits(e[i]), bits(y)) << what << " exp x = " << xs[i];
+      const kaldro_status want = xs[i] < 0 || xs[i] == 0 ? KALDRO_ERR_INVALID : KALDRO_OK;
+      ASSERT_EQ(log_out(&y, xs[i]), want) << what << " x = " << xs[i];
+      ASSERT_EQ(bits(l[i]), bits(y)) << what << " log x = " << xs[i];
+    }
+  };
+  check_out(kaldro::portable::exp_out, kaldro::portable::log_out, "portable");
   kaldro::exp_many(xs.data(), out.data(), n), same(e, out, "exp_many");
   kaldro::log_many(xs.data(), out.data(), n), same(l, out, "log_many");
   kaldro::sin_many(xs.data(), out.data(), n), same(s, out, "sin_many");
@@ -476,6 +581,7 @@ TEST(ElementaryTiers, EveryTierAndBatchFormGivesTheSameBits) {
     ASSERT_EQ(bits(c[i]), bits(kaldro::avx2::cos1(xs[i])));
     ASSERT_EQ(bits(a[i]), bits(kaldro::avx2::atan1(xs[i])));
   }
+  check_out(kaldro::avx2::exp_out, kaldro::avx2::log_out, "avx2");
   kaldro::avx2::exp_n(xs.data(), out.data(), n), same(e, out, "avx2 exp_n");
   kaldro::avx2::log_n(xs.data(), out.data(), n), same(l, out, "avx2 log_n");
   kaldro::avx2::sin_n(xs.data(), out.data(), n), same(s, out, "avx2 sin_n");
