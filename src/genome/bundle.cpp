@@ -305,11 +305,13 @@ kaldro_status import_merge(const char *dir, const char *turns_path, uint64_t bod
     return KALDRO_ERR_INVALID;
 
   uint64_t got = 0;
-  KALDRO_TRY(body_read_verify(turns_path, root, workspace, total, &got));
+  BodyDigest prefix;
+  KALDRO_TRY(body_read_verify(turns_path, root, workspace, total, &got, UINT64_MAX, &prefix));
   if (region_len > total - got) return KALDRO_ERR_CAPACITY;
   memcpy(workspace + got, region, size_t(region_len));
-  return kaldro_genome_save(dir, workspace, size_t(got + region_len), leaf_dim, bundle_one, leaf_dim,
-                            rest, rest_bytes);
+  char hex[65];
+  body_digest_continue(prefix, got, workspace, got + region_len, hex);
+  return save_genome(dir, workspace, got + region_len, leaf_dim, bundle_one, rest, rest_bytes, hex);
 }
 
 }  // namespace
