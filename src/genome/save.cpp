@@ -43,7 +43,7 @@ kaldro_status manifest_text(const ManifestTree &tree, uint8_t *workspace, uint64
 }
 
 // The body goes to the disk in pieces of this size, each digested while it is still in
-// the cache, and the disk writes the pieces while the next ones are digested.
+// the cache, while the system writes the earlier pieces back to the disk.
 constexpr uint64_t kBodyPiece = uint64_t(1) << 20;
 
 }  // namespace

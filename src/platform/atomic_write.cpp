@@ -22,8 +22,6 @@ constexpr int kNameAttempts = 32;
 // Temporary files are hidden names that no reader of the directory takes for data.
 constexpr char kTempPrefix[] = ".kaldro-tmp-";
 static_assert(kTempNameBytes == sizeof kTempPrefix - 1 + 16 + 1);
-// Written bytes are handed to the disk in steps of this size.
-constexpr uint64_t kWritebackStep = uint64_t(8) << 20;
 
 uint64_t mix64(uint64_t x) {
   x += 0x9e3779b97f4a7c15ull;
@@ -75,7 +73,6 @@ kaldro_status atomic_file_begin(AtomicFile *f, const char *path) {
   f->fd = -1;
   f->ok = false;
   f->written = 0;
-  f->flushed = 0;
   // Split the path into its directory and final name.
   const char *slash = strrchr(path, '/');
   const char *base = slash ? slash + 1 : path;
@@ -118,15 +115,6 @@ bool atomic_file_append(AtomicFile *f, const void *data, uint64_t len) {
     return false;
   }
   f->written += len;
-#if defined(__linux__)
-  // Start the disk on what has been written so far, without waiting for it, so that
-  // the final flush finds little left to do. Only a hint: failures are caught there.
-  if (f->written - f->flushed >= kWritebackStep) {
-    (void)sync_file_range(f->fd, static_cast<off_t>(f->flushed),
-                          static_cast<off_t>(f->written - f->flushed), SYNC_FILE_RANGE_WRITE);
-    f->flushed = f->written;
-  }
-#endif
   return true;
 }
 

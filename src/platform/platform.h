@@ -19,15 +19,13 @@ struct WritePiece {
 inline constexpr size_t kAtomicTempNameBytes = 12 + 16 + 1;
 
 // A file being replaced piece by piece: begin creates a fresh hidden temporary file in
-// the target's directory, append writes to it (and starts the disk on the bytes written
-// so far), commit flushes it, renames it over the target and flushes the directory;
+// the target's directory, append writes to it, commit flushes it, renames it over the target and flushes the directory;
 // abort removes it and leaves the target as it was. `path` must outlive the record.
 struct AtomicFile {
   int dir_fd;
   int fd;
   bool ok;              // false once a write has failed
   uint64_t written;
-  uint64_t flushed;     // bytes already handed to the disk
   const char *base;     // the target's name inside its directory
   char temp[kAtomicTempNameBytes];
 };
