@@ -116,6 +116,15 @@ kaldro_status save_genome(const char *dir, const uint8_t *body, uint64_t body_le
                           uint32_t leaf_dim, const uint8_t *the_one, uint8_t *workspace,
                           uint64_t workspace_bytes, const char *body_sha256);
 
+// The two steps of a save of a body whose digest is known: every check, and the
+// manifest file's bytes (text and line feed) made in the workspace; then the two files
+// replaced, turns.bin first.
+kaldro_status save_prepare(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                           const uint8_t *the_one, const char *body_sha256, uint8_t *workspace,
+                           uint64_t workspace_bytes, uint8_t **text, uint64_t *text_bytes);
+kaldro_status save_files(const char *turns_path, const char *manifest_path, const uint8_t *body,
+                         uint64_t body_len, const uint8_t *text, uint64_t text_bytes);
+
 // The manifest tree of a catalog record, built in `region`: an array of record-count
 // chromosome pointers first, then the builder's nodes. String nodes point into the
 // record, its tables and constant texts, which must outlive the tree.

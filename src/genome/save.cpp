@@ -48,7 +48,89 @@ constexpr uint64_t kBodyPiece = uint64_t(1) << 20;
 
 }  // namespace
 
+namespace {
+
+// Where save puts its areas, and the catalog record whose tables it carved.
+struct SaveLayout {
+  CatalogRecord rec;
+  uint64_t text_at;
+  uint64_t text_bytes;
+  uint64_t tree_at;
+};
+
+// Workspace: the catalog tables, the manifest text area, then the tree area. Every
+// check that needs no digest.
+kaldro_status save_layout(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                          uint8_t *workspace, uint64_t workspace_bytes, SaveLayout *l) {
+  uint64_t tables_end = 0;
+  KALDRO_TRY(catalog_layout(body, body_len, leaf_dim, workspace, workspace_bytes, 0, &l->rec,
+                            &tables_end));
+  l->text_at = align16(tables_end);
+  l->text_bytes = kTextPerChromosome * l->rec.capacity + kTextFixed + 1;
+  if (l->text_at > workspace_bytes || workspace_bytes - l->text_at < l->text_bytes)
+    return KALDRO_ERR_CAPACITY;
+  l->tree_at = align16(l->text_at + l->text_bytes);
+  if (l->tree_at > workspace_bytes) l->tree_at = workspace_bytes;
+  return KALDRO_OK;
+}
+
+// The manifest file's bytes (the text and its line feed) in the laid-out workspace.
+kaldro_status save_text(SaveLayout *l, const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                        const uint8_t *the_one, const char *body_sha256, uint8_t *workspace,
+                        uint64_t workspace_bytes, uint8_t **text, uint64_t *text_bytes) {
+  catalog_fill(body, body_len, leaf_dim, the_one, body_sha256, &l->rec);
+  ManifestTree tree;
+  KALDRO_TRY(manifest_build(l->rec, leaf_dim, body_len, workspace + l->tree_at,
+                            workspace_bytes - l->tree_at, &tree));
+  uint64_t len = 0;
+  KALDRO_TRY(manifest_text(tree, workspace, workspace_bytes, workspace + l->text_at,
+                           l->text_bytes - 1, text, &len));
+  (*text)[len] = '\n';
+  *text_bytes = len + 1;
+  return KALDRO_OK;
+}
+
+// Writes the body to a new temporary file next to turns.bin in pieces, digesting each
+// piece on the way when `digest` is given. False when the file could not be made or a
+// write failed; `opened` tells whether there is a temporary file to abort.
+bool body_to_temp(kaldro::AtomicFile *turns, const char *turns_path, const uint8_t *body,
+                  uint64_t body_len, BodyDigest *digest, bool *opened) {
+  bool written = kaldro::atomic_file_begin(turns, turns_path) == KALDRO_OK;
+  *opened = written;
+  for (uint64_t at = 0; at < body_len;) {
+    const uint64_t piece = body_len - at < kBodyPiece ? body_len - at : kBodyPiece;
+    if (written) written = kaldro::atomic_file_append(turns, body + at, piece);
+    if (digest) digest->update(body + at, piece);
+    else if (!written) break;
+    at += piece;
+  }
+  return written;
+}
+
+}  // namespace
+
 namespace kaldro::genome {
+
+kaldro_status save_prepare(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                           const uint8_t *the_one, const char *body_sha256, uint8_t *workspace,
+                           uint64_t workspace_bytes, uint8_t **text, uint64_t *text_bytes) {
+  SaveLayout l;
+  KALDRO_TRY(save_layout(body, body_len, leaf_dim, workspace, workspace_bytes, &l));
+  return save_text(&l, body, body_len, leaf_dim, the_one, body_sha256, workspace, workspace_bytes,
+                   text, text_bytes);
+}
+
+kaldro_status save_files(const char *turns_path, const char *manifest_path, const uint8_t *body,
+                         uint64_t body_len, const uint8_t *text, uint64_t text_bytes) {
+  kaldro::AtomicFile turns;
+  bool opened = false;
+  if (!body_to_temp(&turns, turns_path, body, body_len, nullptr, &opened)) {
+    if (opened) kaldro::atomic_file_abort(&turns);
+    return KALDRO_ERR_IO;
+  }
+  KALDRO_TRY(kaldro::atomic_file_commit(&turns));
+  return kaldro::file_write_atomic(manifest_path, text, text_bytes);
+}
 
 kaldro_status save_genome(const char *dir, const uint8_t *body, uint64_t body_len,
                           uint32_t leaf_dim, const uint8_t *the_one, uint8_t *workspace,
@@ -57,59 +139,36 @@ kaldro_status save_genome(const char *dir, const uint8_t *body, uint64_t body_le
   char manifest_path[kaldro::kPathBytes];
   KALDRO_TRY(kaldro::path_join(turns_path, dir, kTurnsName));
   KALDRO_TRY(kaldro::path_join(manifest_path, dir, kManifestName));
+  uint8_t *text = nullptr;
+  uint64_t text_bytes = 0;
+  if (body_sha256) {
+    // Every check first; only then are the files replaced.
+    KALDRO_TRY(save_prepare(body, body_len, leaf_dim, the_one, body_sha256, workspace,
+                            workspace_bytes, &text, &text_bytes));
+    return save_files(turns_path, manifest_path, body, body_len, text, text_bytes);
+  }
 
-  // Workspace: the catalog tables, the manifest text area, then the tree area. Every
-  // check that needs no digest comes before the directory is touched.
-  CatalogRecord rec;
-  uint64_t tables_end = 0;
-  KALDRO_TRY(catalog_layout(body, body_len, leaf_dim, workspace, workspace_bytes, 0, &rec,
-                            &tables_end));
-  const uint64_t text_at = align16(tables_end);
-  const uint64_t text_bytes = kTextPerChromosome * rec.capacity + kTextFixed + 1;
-  if (text_at > workspace_bytes || workspace_bytes - text_at < text_bytes) return KALDRO_ERR_CAPACITY;
-  uint64_t tree_at = align16(text_at + text_bytes);
-  if (tree_at > workspace_bytes) tree_at = workspace_bytes;
-
-  // The body goes to a temporary file next to turns.bin, digested piece by piece on the
-  // way unless its digest is known. A failed write is reported only after the checks
-  // below, which come first.
+  // The digest is taken while the body goes to its temporary file. A failed write is
+  // reported only after the checks that follow, which come first.
+  SaveLayout l;
+  KALDRO_TRY(save_layout(body, body_len, leaf_dim, workspace, workspace_bytes, &l));
   kaldro::AtomicFile turns;
-  bool written = kaldro::atomic_file_begin(&turns, turns_path) == KALDRO_OK;
-  const bool opened = written;
+  bool opened = false;
   BodyDigest digest;
   digest.start();
-  for (uint64_t at = 0; at < body_len;) {
-    const uint64_t piece = body_len - at < kBodyPiece ? body_len - at : kBodyPiece;
-    if (written) written = kaldro::atomic_file_append(&turns, body + at, piece);
-    if (!body_sha256) digest.update(body + at, piece);
-    else if (!written) break;
-    at += piece;
-  }
+  const bool written = body_to_temp(&turns, turns_path, body, body_len, &digest, &opened);
   char computed[65];
-  if (!body_sha256) {
-    digest.finish_hex(computed);
-    body_sha256 = computed;
-  }
-
-  catalog_fill(body, body_len, leaf_dim, the_one, body_sha256, &rec);
-  ManifestTree tree;
-  uint8_t *text = nullptr;
-  uint64_t text_len = 0;
-  kaldro_status st = manifest_build(rec, leaf_dim, body_len, workspace + tree_at,
-                                    workspace_bytes - tree_at, &tree);
-  if (st == KALDRO_OK)
-    st = manifest_text(tree, workspace, workspace_bytes, workspace + text_at, text_bytes - 1, &text,
-                       &text_len);
+  digest.finish_hex(computed);
+  kaldro_status st = save_text(&l, body, body_len, leaf_dim, the_one, computed, workspace,
+                               workspace_bytes, &text, &text_bytes);
   if (st == KALDRO_OK && !written) st = KALDRO_ERR_IO;
   if (st != KALDRO_OK) {
     if (opened) kaldro::atomic_file_abort(&turns);
     return st;
   }
-  text[text_len] = '\n';
-
   // Everything is ready: only now are the files replaced.
   KALDRO_TRY(kaldro::atomic_file_commit(&turns));
-  return kaldro::file_write_atomic(manifest_path, text, text_len + 1);
+  return kaldro::file_write_atomic(manifest_path, text, text_bytes);
 }
 
 }  // namespace kaldro::genome
