@@ -71,9 +71,10 @@ void sort_by_label(char (*names)[kBundleNameBytes], char (*labels)[kLabelMax + 1
                    uint8_t *scratch, uint64_t scratch_bytes);
 
 // Pack; with `batched` false every bundle is imported one by one, each import saving
-// the genome, which is what the batched way must match file for file.
+// the genome, which is what the batched way must match file for file. *took_batch (when
+// given) tells whether the bundles after the first were imported with one save.
 kaldro_status pack_run(const char *bundle_dir, const char *dir, const uint8_t *the_one,
                        size_t the_one_len, uint8_t *workspace, uint64_t workspace_bytes,
-                       bool batched);
+                       bool batched, bool *took_batch);
 
 }  // namespace kaldro::genome

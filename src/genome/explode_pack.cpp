@@ -458,7 +458,8 @@ namespace kaldro::genome {
 
 kaldro_status pack_run(const char *bundle_dir, const char *dir, const uint8_t *the_one,
                        size_t the_one_len, uint8_t *workspace, uint64_t workspace_bytes,
-                       bool batched) {
+                       bool batched, bool *took_batch) {
+  if (took_batch) *took_batch = false;
   if (!bundle_dir || !dir || !workspace) return KALDRO_ERR_NULL;
   if (!the_one_usable(the_one, the_one_len)) return KALDRO_ERR_INVALID;
   uint32_t m = 0;
@@ -496,7 +497,10 @@ kaldro_status pack_run(const char *bundle_dir, const char *dir, const uint8_t *t
   const kaldro_status st =
       batched ? pack_rest_batched(bundle_dir, dir, names, labels, m, area, area_bytes, &plain)
               : KALDRO_OK;
-  if (!plain) return st;
+  if (!plain) {
+    if (took_batch) *took_batch = true;
+    return st;
+  }
   for (uint32_t i = 1; i < m; ++i) {
     KALDRO_TRY(kaldro::path_join(path, bundle_dir, names[i]));
     KALDRO_TRY(kaldro_genome_import(path, dir, the_one, the_one_len, area, area_bytes));
@@ -509,5 +513,5 @@ kaldro_status pack_run(const char *bundle_dir, const char *dir, const uint8_t *t
 extern "C" KALDRO_API kaldro_status kaldro_genome_pack(const char *bundle_dir, const char *dir,
                                                        const uint8_t *the_one, size_t the_one_len,
                                                        uint8_t *workspace, size_t workspace_bytes) {
-  return pack_run(bundle_dir, dir, the_one, the_one_len, workspace, workspace_bytes, true);
+  return pack_run(bundle_dir, dir, the_one, the_one_len, workspace, workspace_bytes, true, nullptr);
 }
