@@ -155,7 +155,7 @@ uint64_t export_areas_bytes(uint64_t region_len) {
 
 kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir, const char *label,
                                   const char *out_path, uint8_t *workspace,
-                                  uint64_t workspace_bytes) {
+                                  uint64_t workspace_bytes, uint32_t first) {
   const kaldro_json_node *data = kaldro_json_object_get(root, "data");
   const kaldro_json_node *leaf_dim = kaldro_json_object_get(data, "leaf_dim");
   const kaldro_json_node *one = kaldro_json_object_get(data, "the_one");
@@ -168,6 +168,9 @@ kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir,
   // The first entry with this label; entries without a string label are passed over.
   const size_t label_len = strlen(label);
   const kaldro_json_node *entry = nullptr;
+  if (first < chromosomes->count &&
+      json_string_is(kaldro_json_object_get(chromosomes->items[first], "label"), label, label_len))
+    entry = chromosomes->items[first];
   for (uint32_t i = 0; i < chromosomes->count && !entry; ++i) {
     if (json_string_is(kaldro_json_object_get(chromosomes->items[i], "label"), label, label_len))
       entry = chromosomes->items[i];
@@ -325,7 +328,7 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_export(const char *dir, const 
   if (!the_one_usable(the_one, the_one_len)) return KALDRO_ERR_INVALID;
   const kaldro_json_node *root = nullptr;
   KALDRO_TRY(catalog_get(dir, the_one, the_one_len, workspace, workspace_bytes, &root));
-  return export_from_catalog(root, dir, label, out_path, workspace, workspace_bytes);
+  return export_from_catalog(root, dir, label, out_path, workspace, workspace_bytes, UINT32_MAX);
 }
 
 namespace kaldro::genome {
@@ -387,6 +390,7 @@ kaldro_status bundle_load(const char *bundle_path, uint8_t *workspace, uint64_t 
   if (!region_is_chromosome(region, region_len, leaf_dim, out->label, out->label_len))
     return KALDRO_ERR_INVALID;
   memcpy(out->one_sha256, one_digest, sizeof one_digest);
+  memcpy(out->region_sha256, region_digest, sizeof region_digest);
   out->region = region;
   out->region_len = region_len;
   out->arena_at = arena_at;
@@ -411,9 +415,10 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_import(const char *bundle_path
   uint64_t body_size = 0;
   const bool has_body = kaldro::path_join(turns_path, dir, kTurnsName) == KALDRO_OK &&
                         kaldro_plat_file_size(turns_path, &body_size) == KALDRO_OK;
+  // A new genome's body is the region, whose digest is already taken.
   if (!has_body)
-    return kaldro_genome_save(dir, b.region, size_t(b.region_len), b.leaf_dim, b.one, b.leaf_dim,
-                              rest, rest_bytes);
+    return save_genome(dir, b.region, b.region_len, b.leaf_dim, b.one, rest, rest_bytes,
+                       b.region_sha256);
   return import_merge(dir, turns_path, body_size, b.region, b.region_len, b.leaf_dim, b.one,
                       b.label, b.label_len, the_one, the_one_len, rest, rest_bytes);
 }

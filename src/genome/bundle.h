@@ -37,10 +37,12 @@ uint64_t export_areas_bytes(uint64_t region_len);
 // The export of the chromosome labelled `label` from the catalog `root`: every check
 // and step that follows the catalog read. The values the bundle needs are copied out of
 // the catalog first, so `workspace` may hold the catalog itself (a plain export) or be
-// a region of its own (explode keeps one catalog for all its exports).
+// a region of its own (explode keeps one catalog for all its exports). A caller that
+// knows that entry `first` is the first with this label, if it carries it at all, says
+// so and saves the search (UINT32_MAX: search).
 kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir, const char *label,
                                   const char *out_path, uint8_t *workspace,
-                                  uint64_t workspace_bytes);
+                                  uint64_t workspace_bytes, uint32_t first);
 
 // What import takes from a bundle file it has read, parsed and verified: the decoded
 // region (in the workspace), the_one, the label and leaf_dim, and where the parser's
@@ -53,6 +55,7 @@ struct LoadedBundle {
   uint8_t label[kLabelMax + 1];
   uint8_t one[kLeafDimMax];
   char one_sha256[65];
+  char region_sha256[65];
   uint64_t arena_at;
 };
 

@@ -441,8 +441,9 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_explode(const char *dir, const
     char path[kaldro::kPathBytes];
     KALDRO_TRY(bundle_path(path, out_dir, labels[i]));
     if (shared) {
-      const kaldro_status st =
-          export_from_catalog(root, dir, labels[i], path, rest + reserve_at, rest_bytes - reserve_at);
+      // The labels are distinct, so entry i is the first, and only, one with label i.
+      const kaldro_status st = export_from_catalog(root, dir, labels[i], path, rest + reserve_at,
+                                                   rest_bytes - reserve_at, i);
       if (st != KALDRO_ERR_CAPACITY) {
         KALDRO_TRY(st);
         continue;
