@@ -940,7 +940,9 @@ KALDRO_API kaldro_status kaldro_plat_thread_join(kaldro_plat_thread *thread);
  * listens on the local stream socket "%s/.kaldro/bus-%s.sock" (the value of HOME and
  * the bus name; at most 511 characters, and under 104 bytes so that it fits a local
  * socket address) and answers each request through a handler; a client connects by the
- * same name and exchanges one request for one reply at a time. Every frame, in both
+ * same name and exchanges one request for one reply at a time. A bus name is one file
+ * name: a name holding '/' is refused with KALDRO_ERR_INVALID before anything is
+ * created, removed or allocated. Every frame, in both
  * directions, is a 4-byte big-endian length followed by that many payload bytes. The
  * directory "%s/.kaldro" is kept at mode 0700 and the socket file at 0600, and the bus
  * server ends at once any connection from a process of another user. Writes never
@@ -1004,7 +1006,8 @@ KALDRO_API int kaldro_plat_has_streams(void);
  *  that no server answers at (left by a crashed server) is replaced. All checks run
  *  before anything is removed, and a refused listen leaves no path in the record.
  *  @return KALDRO_OK; KALDRO_ERR_NULL when `name` or `server` is null (nothing
- *          written); KALDRO_ERR_INVALID when HOME is unset or empty;
+ *          written); KALDRO_ERR_INVALID when `name` holds '/' (checked before the
+ *          directory is made) or HOME is unset or empty;
  *          KALDRO_ERR_CAPACITY when the path exceeds 511 characters;
  *          KALDRO_ERR_IO when the socket cannot be created; KALDRO_ERR_CAPACITY when
  *          the path has 104 bytes or more; KALDRO_ERR_IO when the directory is not the
@@ -1029,7 +1032,7 @@ KALDRO_API kaldro_status kaldro_plat_stream_server_close(kaldro_plat_stream_serv
  *  Connects to the socket path of `name` and stores the connection in `conn`
  *  (untouched on failure). Creates and removes nothing.
  *  @return KALDRO_OK; KALDRO_ERR_NULL when either is null; KALDRO_ERR_INVALID when
- *          HOME is unset or empty; KALDRO_ERR_CAPACITY when the path exceeds 511
+ *          `name` holds '/' or HOME is unset or empty; KALDRO_ERR_CAPACITY when the path exceeds 511
  *          characters; KALDRO_ERR_IO when the socket cannot be created;
  *          KALDRO_ERR_CAPACITY when the path has 104 bytes or more; KALDRO_ERR_IO
  *          when the connect fails. */
@@ -1062,8 +1065,8 @@ KALDRO_API kaldro_status kaldro_plat_stream_conn_close(kaldro_plat_stream_conn *
  *  kaldro_plat_stream_listen). `context` may be null; it is passed to the handler.
  *  @return KALDRO_OK with *server_out set; KALDRO_ERR_NULL when `name`, `handler` or
  *          `server_out` is null (nothing written); otherwise *server_out is first set
- *          to null, then KALDRO_ERR_INVALID when streams are unavailable,
- *          KALDRO_ERR_RESOURCE when an allocation fails, or the status of the listen
+ *          to null, then KALDRO_ERR_INVALID when streams are unavailable or `name` holds
+ *          '/', KALDRO_ERR_RESOURCE when an allocation fails, or the status of the listen
  *          (everything allocated is released on failure). */
 KALDRO_API kaldro_status kaldro_bus_serve(const char *name, kaldro_bus_handler handler,
                                           void *context, kaldro_bus_server **server_out);
@@ -1087,8 +1090,9 @@ KALDRO_API kaldro_status kaldro_bus_server_stop(kaldro_bus_server *server);
  *  Allocates a client and connects it to the bus `name`.
  *  @return KALDRO_OK with *client_out set; KALDRO_ERR_NULL when either is null
  *          (nothing written); otherwise *client_out is first set to null, then
- *          KALDRO_ERR_INVALID when streams are unavailable, KALDRO_ERR_RESOURCE when
- *          the allocation fails, or the status of kaldro_plat_stream_connect. */
+ *          KALDRO_ERR_INVALID when streams are unavailable or `name` holds '/',
+ *          KALDRO_ERR_RESOURCE when the allocation fails, or the status of
+ *          kaldro_plat_stream_connect. */
 KALDRO_API kaldro_status kaldro_bus_connect(const char *name, kaldro_bus_client **client_out);
 
 /*! kaldro_bus_send_recv() :

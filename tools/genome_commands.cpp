@@ -134,6 +134,15 @@ namespace {
 const uint8_t *opt_ptr(const TheOne &one) { return one.given ? one.bytes.data() : nullptr; }
 std::size_t opt_len(const TheOne &one) { return one.given ? one.bytes.size() : 0; }
 
+// The opening every genome command shares: its options, the count of its positional
+// arguments and the_one. kExitOk, or the exit status of an error already reported.
+int open_command(const char *cmd, const Args &args, std::size_t want, const char *needs,
+                 TheOne &one) {
+  if (!args.ok()) return usage_error(cmd, args.error());
+  if (args.positional().size() != want) return usage_error(cmd, needs);
+  return one.read(args, cmd);
+}
+
 #if KALDRO_TOOL_HAS_BUNDLES
 // Shows a progress line on standard error while a long call runs, when standard error
 // is a terminal; `measure` reports the progress as text.
@@ -214,11 +223,9 @@ int library_failure(const char *cmd, const std::string &what, kaldro_status st) 
 int run_save(int argc, char **argv) {
   const char *cmd = "genome save";
   Args args(argc, argv, {}, with({"--leaf-dim"}, kOneOptions));
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 2) return usage_error(cmd, "needs DIR and BODYFILE");
-  const std::string dir = args.positional()[0], body_path = args.positional()[1];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
+  if (int rc = open_command(cmd, args, 2, "needs DIR and BODYFILE", one)) return rc;
+  const std::string dir = args.positional()[0], body_path = args.positional()[1];
   if (!one.given) return usage_error(cmd, "needs the genome's the_one (--the-one or --the-one-file)");
   uint32_t leaf_dim = uint32_t(one.bytes.size());
   bool ld_given = false;
@@ -259,13 +266,11 @@ std::string int_text(const kaldro_json_node *v) {
 int run_catalog(int argc, char **argv) {
   const char *cmd = "genome catalog";
   Args args(argc, argv, {"--json"}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 1) return usage_error(cmd, "needs DIR");
-  const std::string dir = args.positional()[0];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
+  if (int rc = open_command(cmd, args, 1, "needs DIR", one)) return rc;
+  const std::string dir = args.positional()[0];
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   Block ws(probe.workspace_bytes(0, 0, 0));
   if (!ws.ok()) return fail(cmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
   const kaldro_json_node *root = nullptr;
@@ -323,14 +328,12 @@ int run_catalog(int argc, char **argv) {
 int run_load(int argc, char **argv) {
   const char *cmd = "genome load";
   Args args(argc, argv, {}, with({"-o", "--output"}, kOneOptions));
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 1) return usage_error(cmd, "needs DIR");
+  TheOne one;
+  if (int rc = open_command(cmd, args, 1, "needs DIR", one)) return rc;
   const std::string dir = args.positional()[0];
   const char *output = args.value("-o") ? args.value("-o") : args.value("--output");
-  TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   Block ws(probe.workspace_bytes(0, 0, 0));
   std::vector<uint8_t> body(std::size_t(probe.body_size) + 1);
   if (!ws.ok()) return fail(cmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
@@ -355,14 +358,12 @@ int run_load(int argc, char **argv) {
 int run_window(int argc, char **argv) {
   const char *cmd = "genome window";
   Args args(argc, argv, {"--records"}, with({"-o", "--output"}, kOneOptions));
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 2) return usage_error(cmd, "needs DIR and LABEL");
+  TheOne one;
+  if (int rc = open_command(cmd, args, 2, "needs DIR and LABEL", one)) return rc;
   const std::string dir = args.positional()[0], label = args.positional()[1];
   const char *output = args.value("-o") ? args.value("-o") : args.value("--output");
-  TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   Block ws(probe.workspace_bytes(0, 0, 0));
   std::vector<uint8_t> region(std::size_t(std::max<uint64_t>(probe.max_region, probe.body_size)) + 1);
   if (!ws.ok()) return fail(cmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
@@ -409,16 +410,15 @@ int edit_identity(const Args &args, const char *cmd, const GenomeProbe &probe, T
 int run_append_or_replace(int argc, char **argv, bool replace) {
   const char *cmd = replace ? "genome replace" : "genome append";
   Args args(argc, argv, {}, with({"--leaf-dim", "--label"}, kOneOptions));
-  if (!args.ok()) return usage_error(cmd, args.error());
   const std::size_t want = replace ? 3 : 2;
-  if (args.positional().size() != want)
-    return usage_error(cmd, replace ? "needs DIR, LABEL and REGIONFILE" : "needs DIR and REGIONFILE");
+  TheOne one;
+  if (int rc = open_command(cmd, args, want,
+                            replace ? "needs DIR, LABEL and REGIONFILE" : "needs DIR and REGIONFILE", one))
+    return rc;
   const std::string dir = args.positional()[0];
   const std::string region_path = args.positional()[want - 1];
-  TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   uint32_t leaf_dim = 0;
   if (int rc = edit_identity(args, cmd, probe, one, leaf_dim)) return rc;
   std::vector<uint8_t> region;
@@ -465,13 +465,11 @@ int run_replace(int argc, char **argv) { return run_append_or_replace(argc, argv
 int run_remove(int argc, char **argv) {
   const char *cmd = "genome remove";
   Args args(argc, argv, {}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 2) return usage_error(cmd, "needs DIR and LABEL");
-  const std::string dir = args.positional()[0], label = args.positional()[1];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
+  if (int rc = open_command(cmd, args, 2, "needs DIR and LABEL", one)) return rc;
+  const std::string dir = args.positional()[0], label = args.positional()[1];
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   uint32_t leaf_dim = 0;
   if (int rc = edit_identity(args, cmd, probe, one, leaf_dim)) return rc;
   Block ws(probe.workspace_bytes(0, 0, 0));
@@ -492,14 +490,12 @@ int run_remove(int argc, char **argv) {
 int run_export(int argc, char **argv) {
   const char *cmd = "genome export";
   Args args(argc, argv, {}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 3) return usage_error(cmd, "needs DIR, LABEL and BUNDLEFILE");
+  TheOne one;
+  if (int rc = open_command(cmd, args, 3, "needs DIR, LABEL and BUNDLEFILE", one)) return rc;
   const std::string dir = args.positional()[0], label = args.positional()[1],
                     out = args.positional()[2];
-  TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   Block ws(probe.workspace_bytes(0, 0, 0));
   if (!ws.ok()) return fail(cmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
   const kaldro_status st = kaldro_genome_export(dir.c_str(), label.c_str(), out.c_str(),
@@ -515,16 +511,14 @@ int run_export(int argc, char **argv) {
 int run_import(int argc, char **argv) {
   const char *cmd = "genome import";
   Args args(argc, argv, {}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 2) return usage_error(cmd, "needs BUNDLEFILE and DIR");
-  const std::string bundle = args.positional()[0], dir = args.positional()[1];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
+  if (int rc = open_command(cmd, args, 2, "needs BUNDLEFILE and DIR", one)) return rc;
+  const std::string bundle = args.positional()[0], dir = args.positional()[1];
   uint64_t bundle_size = 0;
   if (!file_size(bundle, bundle_size)) return fail_plain(cmd, "cannot read '" + bundle + "'");
   if (!is_directory(dir)) return fail_plain(cmd, "'" + dir + "' is not a directory");
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   // The bundle text, its decoded region, its parsed tree, then the merged body and the
   // save's workspace.
   Block ws(probe.workspace_bytes(bundle_size, 1, bundle_size) + 130 * bundle_size + 8192);
@@ -542,13 +536,11 @@ int run_import(int argc, char **argv) {
 int run_explode(int argc, char **argv) {
   const char *cmd = "genome explode";
   Args args(argc, argv, {}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 2) return usage_error(cmd, "needs DIR and OUTDIR");
-  const std::string dir = args.positional()[0], out_dir = args.positional()[1];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
+  if (int rc = open_command(cmd, args, 2, "needs DIR and OUTDIR", one)) return rc;
+  const std::string dir = args.positional()[0], out_dir = args.positional()[1];
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   Block ws(probe.workspace_bytes(0, 0, 0) + 256 * uint64_t(probe.chromosomes + 1));
   if (!ws.ok()) return fail(cmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
   kaldro_status st;
@@ -568,11 +560,9 @@ int run_explode(int argc, char **argv) {
 int run_pack(int argc, char **argv) {
   const char *cmd = "genome pack";
   Args args(argc, argv, {}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 2) return usage_error(cmd, "needs BUNDLEDIR and DIR");
-  const std::string bundle_dir = args.positional()[0], dir = args.positional()[1];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
+  if (int rc = open_command(cmd, args, 2, "needs BUNDLEDIR and DIR", one)) return rc;
+  const std::string bundle_dir = args.positional()[0], dir = args.positional()[1];
   if (!is_directory(dir)) return fail_plain(cmd, "'" + dir + "' is not a directory");
   const std::vector<std::string> names = bundle_names(bundle_dir);
   uint64_t total = 0, largest = 0;
@@ -584,7 +574,7 @@ int run_pack(int argc, char **argv) {
     }
   }
   GenomeProbe probe;
-  probe.load(dir, one.given ? &one.bytes : nullptr);
+  probe.load(dir, one.given_bytes());
   const uint64_t m = names.size();
   Block ws(probe.workspace_bytes(total, uint32_t(m), largest) + 520 * m + 130 * largest + 8192);
   if (!ws.ok()) return fail(cmd, "no memory for the workspace", KALDRO_ERR_RESOURCE);
@@ -609,12 +599,10 @@ int run_pack(int argc, char **argv) {
 int run_verify(int argc, char **argv) {
   const char *cmd = "genome verify";
   Args args(argc, argv, {"--quiet"}, kOneOptions);
-  if (!args.ok()) return usage_error(cmd, args.error());
-  if (args.positional().size() != 1) return usage_error(cmd, "needs DIR");
-  const std::string dir = args.positional()[0];
   TheOne one;
-  if (int rc = one.read(args, cmd)) return rc;
-  GenomeReport report = verify_genome(dir, one.given ? &one.bytes : nullptr);
+  if (int rc = open_command(cmd, args, 1, "needs DIR", one)) return rc;
+  const std::string dir = args.positional()[0];
+  GenomeReport report = verify_genome(dir, one.given_bytes());
   if (!report.is_genome) return fail(cmd, "'" + dir + "' holds no genome", KALDRO_ERR_IO);
   for (const std::string &p : report.problems) std::printf("%s: %s\n", dir.c_str(), p.c_str());
   if (!report.problems.empty()) {

@@ -38,6 +38,7 @@ struct TheOne {
   bool given = false;
   // kExitOk, or the exit status of a usage or read error already reported.
   int read(const Args &args, const char *cmd);
+  const std::vector<uint8_t> *given_bytes() const { return given ? &bytes : nullptr; }
 };
 
 bool parse_leaf_dim(const Args &args, uint32_t &leaf_dim, bool &given);

@@ -1,8 +1,10 @@
 // Message bus round trips (a 64-byte and a 64 KiB request echoed back) against a raw
-// Unix-socket ping-pong of fixed-size, unframed messages written here (its server copies
-// each request into a reply buffer, as the bus handler does), and against ZeroMQ
-// REQ/REP over ipc://. Each server runs on its own thread; HOME points at a scratch
-// directory.
+// Unix-socket ping-pong written here with the bus's own framing (a 4-byte big-endian
+// length, then the payload; each side reads the length, then the payload, and sends a
+// frame with one gathered write; its server copies each request into a reply buffer, as
+// the bus handler does), and against ZeroMQ REQ/REP over ipc://. An unframed ping-pong
+// of fixed-size messages is timed too, as the floor of what any framing can cost. Each
+// server runs on its own thread; HOME points at a scratch directory.
 #include <benchmark/benchmark.h>
 
 #include <kaldro.h>
@@ -11,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -25,6 +28,8 @@
 
 namespace {
 
+constexpr uint32_t kMaxMessage = 1 << 20;
+
 kaldro_status echo(const uint8_t *req, uint64_t len, uint8_t *reply, uint64_t *reply_len, void *) {
   if (len > *reply_len) return KALDRO_ERR_CAPACITY;
   memcpy(reply, req, len);
@@ -32,7 +37,8 @@ kaldro_status echo(const uint8_t *req, uint64_t len, uint8_t *reply, uint64_t *r
   return KALDRO_OK;
 }
 
-bool read_full(int fd, char *p, size_t n) {
+bool read_full(int fd, void *buf, size_t n) {
+  char *p = static_cast<char *>(buf);
   while (n > 0) {
     const ssize_t r = read(fd, p, n);
     if (r <= 0) return false;
@@ -42,7 +48,8 @@ bool read_full(int fd, char *p, size_t n) {
   return true;
 }
 
-bool write_full(int fd, const char *p, size_t n) {
+bool write_full(int fd, const void *buf, size_t n) {
+  const char *p = static_cast<const char *>(buf);
   while (n > 0) {
     const ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
     if (w <= 0) return false;
@@ -52,19 +59,75 @@ bool write_full(int fd, const char *p, size_t n) {
   return true;
 }
 
-// The three servers and one client of each, alive for the whole program.
+void put_be32(uint8_t *out, uint32_t v) {
+  out[0] = static_cast<uint8_t>(v >> 24);
+  out[1] = static_cast<uint8_t>(v >> 16);
+  out[2] = static_cast<uint8_t>(v >> 8);
+  out[3] = static_cast<uint8_t>(v);
+}
+
+uint32_t get_be32(const uint8_t *in) {
+  return (uint32_t(in[0]) << 24) | (uint32_t(in[1]) << 16) | (uint32_t(in[2]) << 8) | in[3];
+}
+
+// One frame with a single gathered write, finishing a short write piece by piece.
+bool write_frame(int fd, const void *payload, uint32_t len) {
+  uint8_t header[4];
+  put_be32(header, len);
+  iovec iov[2] = {{header, sizeof header}, {const_cast<void *>(payload), len}};
+  const ssize_t w = writev(fd, iov, 2);
+  if (w < 0) return false;
+  const size_t sent = static_cast<size_t>(w);
+  if (sent < sizeof header)
+    return write_full(fd, header + sent, sizeof header - sent) && write_full(fd, payload, len);
+  return write_full(fd, static_cast<const char *>(payload) + (sent - sizeof header),
+                    len - (sent - sizeof header));
+}
+
+// One frame: the length, then exactly that many payload bytes; false on the end of the
+// stream or a frame larger than `capacity`.
+bool read_frame(int fd, void *payload, uint32_t capacity, uint32_t *len) {
+  uint8_t header[4];
+  if (!read_full(fd, header, sizeof header)) return false;
+  *len = get_be32(header);
+  return *len <= capacity && read_full(fd, payload, *len);
+}
+
+int listen_at(const std::string &path, sockaddr_un *addr) {
+  memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  memcpy(addr->sun_path, path.c_str(), path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (bind(fd, reinterpret_cast<sockaddr *>(addr), sizeof *addr) != 0 || listen(fd, 8) != 0)
+    abort();
+  return fd;
+}
+
+int connect_to(const sockaddr_un &addr) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) abort();
+  return fd;
+}
+
+// The servers and one client of each, alive for the whole program.
 struct Peers {
   std::string home;
   kaldro_bus_server *bus = nullptr;
   kaldro_bus_client *client = nullptr;
   std::thread bus_thread;
 
-  // Raw ping-pong: each connection announces its message size once, then every message
-  // of that size is echoed back as it stands.
+  // Framed raw ping-pong: every frame is answered with a frame of the same payload.
   sockaddr_un raw_addr;
   int raw_listener = -1;
   int raw_client = -1;
   std::thread raw_thread;
+
+  // Unframed floor: each connection announces its message size once, then every
+  // message of that size is echoed back as it stands.
+  sockaddr_un bare_addr;
+  int bare_listener = -1;
+  int bare_client = -1;
+  std::thread bare_thread;
 
   void *zmq_ctx = nullptr;
   void *zmq_rep = nullptr;
@@ -82,22 +145,30 @@ struct Peers {
     });
     if (kaldro_bus_connect("bench", &client) != KALDRO_OK) abort();
 
-    const std::string raw_path = home + "/raw.sock";
-    sockaddr_un addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    memcpy(addr.sun_path, raw_path.c_str(), raw_path.size());
-    raw_listener = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (bind(raw_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        listen(raw_listener, 8) != 0)
-      abort();
+    raw_listener = listen_at(home + "/raw.sock", &raw_addr);
     raw_thread = std::thread([this] {
+      // The same buffers and the same echo as the bus server.
+      std::vector<char> in(kMaxMessage), out(kMaxMessage);
       for (;;) {
         const int fd = accept(raw_listener, nullptr, nullptr);
         if (fd < 0) break;
+        uint32_t len = 0;
+        while (read_frame(fd, in.data(), kMaxMessage, &len)) {
+          memcpy(out.data(), in.data(), len);
+          if (!write_frame(fd, out.data(), len)) break;
+        }
+        close(fd);
+      }
+    });
+    raw_client = connect_to(raw_addr);
+
+    bare_listener = listen_at(home + "/bare.sock", &bare_addr);
+    bare_thread = std::thread([this] {
+      for (;;) {
+        const int fd = accept(bare_listener, nullptr, nullptr);
+        if (fd < 0) break;
         uint32_t size = 0;
-        if (read_full(fd, reinterpret_cast<char *>(&size), sizeof size)) {
-          // The same echo as the bus handler: the request is copied into a reply buffer.
+        if (read_full(fd, &size, sizeof size)) {
           std::vector<char> in(size), out(size);
           while (read_full(fd, in.data(), size)) {
             memcpy(out.data(), in.data(), size);
@@ -107,14 +178,13 @@ struct Peers {
         close(fd);
       }
     });
-    raw_addr = addr;
 
     const std::string endpoint = "ipc://" + home + "/zmq.ipc";
     zmq_ctx = zmq_ctx_new();
     zmq_rep = zmq_socket(zmq_ctx, ZMQ_REP);
     if (zmq_bind(zmq_rep, endpoint.c_str()) != 0) abort();
     zmq_thread = std::thread([this] {
-      std::vector<char> buf(1 << 20);
+      std::vector<char> buf(kMaxMessage);
       for (;;) {
         const int n = zmq_recv(zmq_rep, buf.data(), buf.size(), 0);
         if (n < 0) break;
@@ -130,10 +200,14 @@ struct Peers {
     shutdown(bus->stream.fd, SHUT_RDWR);
     bus_thread.join();
     kaldro_bus_server_stop(bus);
-    close(raw_client);
+    for (int *fd : {&raw_client, &bare_client})
+      if (*fd >= 0) close(*fd);
     shutdown(raw_listener, SHUT_RDWR);
+    shutdown(bare_listener, SHUT_RDWR);
     raw_thread.join();
+    bare_thread.join();
     close(raw_listener);
+    close(bare_listener);
     zmq_close(zmq_req);
     zmq_ctx_shutdown(zmq_ctx);  // ends the REP thread's receive
     zmq_thread.join();
@@ -149,17 +223,22 @@ struct Peers {
         len != req.size())
       abort();
   }
-  // A fresh raw connection for messages of `size` bytes.
-  void raw_reconnect(uint32_t size) {
-    if (raw_client >= 0) close(raw_client);
-    raw_client = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (connect(raw_client, reinterpret_cast<sockaddr *>(&raw_addr), sizeof raw_addr) != 0 ||
-        !write_full(raw_client, reinterpret_cast<const char *>(&size), sizeof size))
+  void raw_round_trip(const std::vector<char> &req, std::vector<char> &reply) {
+    uint32_t len = 0;
+    if (!write_frame(raw_client, req.data(), static_cast<uint32_t>(req.size())) ||
+        !read_frame(raw_client, reply.data(), static_cast<uint32_t>(reply.size()), &len) ||
+        len != req.size())
       abort();
   }
-  void raw_round_trip(const std::vector<char> &req, std::vector<char> &reply) {
-    if (!write_full(raw_client, req.data(), req.size()) ||
-        !read_full(raw_client, reply.data(), req.size()))
+  // A fresh unframed connection for messages of `size` bytes.
+  void bare_reconnect(uint32_t size) {
+    if (bare_client >= 0) close(bare_client);
+    bare_client = connect_to(bare_addr);
+    if (!write_full(bare_client, &size, sizeof size)) abort();
+  }
+  void bare_round_trip(const std::vector<char> &req, std::vector<char> &reply) {
+    if (!write_full(bare_client, req.data(), req.size()) ||
+        !read_full(bare_client, reply.data(), req.size()))
       abort();
   }
   void zmq_round_trip(const std::vector<char> &req, std::vector<char> &reply) {
@@ -179,6 +258,14 @@ void BM_BusRoundTrip(benchmark::State &state) {
 }
 BENCHMARK(BM_BusRoundTrip)->Arg(64)->Arg(65536)->UseRealTime();
 
+void BM_RawRoundTrip(benchmark::State &state) {
+  std::vector<char> req(static_cast<size_t>(state.range(0)), 'q'), reply(req.size());
+  for (auto _ : state) g_peers->raw_round_trip(req, reply);
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * state.range(0) * 2);
+}
+BENCHMARK(BM_RawRoundTrip)->Arg(64)->Arg(65536)->UseRealTime();
+
 void BM_ZmqRoundTrip(benchmark::State &state) {
   std::vector<char> req(static_cast<size_t>(state.range(0)), 'q'), reply(req.size());
   for (auto _ : state) g_peers->zmq_round_trip(req, reply);
@@ -186,6 +273,27 @@ void BM_ZmqRoundTrip(benchmark::State &state) {
   state.SetBytesProcessed(state.iterations() * state.range(0) * 2);
 }
 BENCHMARK(BM_ZmqRoundTrip)->Arg(64)->Arg(65536)->UseRealTime();
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Seconds per round trip of each round, and the per-round ratios peer / bus.
+struct Rounds {
+  std::vector<double> seconds, ratios;
+};
+
+void print_comparison(const char *name, const char *peer, const Rounds &bus, const Rounds &other) {
+  // The median of the ratios of rounds run side by side (robust against load that
+  // comes and goes on a shared machine), then their spread and the medians' ratio.
+  const double bus_median = median(bus.seconds);
+  bench::print_ratio(name, peer, bus_median, bus_median * median(other.ratios));
+  const auto [lo, hi] = std::minmax_element(other.ratios.begin(), other.ratios.end());
+  std::printf("  %s vs %s: round ratios %.3f to %.3f over %zu rounds; ratio of medians %.3f\n",
+              name, peer, *lo, *hi, other.ratios.size(), median(other.seconds) / bus_median);
+}
 
 }  // namespace
 
@@ -195,23 +303,34 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks();
 
   for (size_t bytes : {size_t(64), size_t(65536)}) {
-    g_peers->raw_reconnect(static_cast<uint32_t>(bytes));
+    g_peers->bare_reconnect(static_cast<uint32_t>(bytes));
     std::vector<char> req(bytes, 'q'), reply(bytes);
     const int reps = bytes < 1024 ? 1000 : 200;
-    // Rounds of the three interleave, so that a burst of load on the machine does not
-    // fall on one of them alone; each keeps its best round.
-    double bus = 1e300, raw = 1e300, zmq = 1e300;
-    for (int round = 0; round < 30; ++round) {
-      bus = std::min(bus, bench::seconds_per_call([&] { g_peers->bus_round_trip(req, reply); }, reps, 1));
-      raw = std::min(raw, bench::seconds_per_call([&] { g_peers->raw_round_trip(req, reply); }, reps, 1));
-      zmq = std::min(zmq, bench::seconds_per_call([&] { g_peers->zmq_round_trip(req, reply); }, reps / 4, 1));
+    // Rounds of the four interleave, so that a burst of load on the machine falls on
+    // all of them alike; each round's ratios compare neighbours in time.
+    Rounds bus, raw, bare, zmq;
+    for (int round = 0; round < 31; ++round) {
+      const double b = bench::seconds_per_call([&] { g_peers->bus_round_trip(req, reply); }, reps, 1);
+      const double r = bench::seconds_per_call([&] { g_peers->raw_round_trip(req, reply); }, reps, 1);
+      const double f = bench::seconds_per_call([&] { g_peers->bare_round_trip(req, reply); }, reps, 1);
+      const double z = bench::seconds_per_call([&] { g_peers->zmq_round_trip(req, reply); }, reps / 4, 1);
+      bus.seconds.push_back(b);
+      raw.seconds.push_back(r);
+      raw.ratios.push_back(r / b);
+      bare.seconds.push_back(f);
+      bare.ratios.push_back(f / b);
+      zmq.seconds.push_back(z);
+      zmq.ratios.push_back(z / b);
     }
     char name[64];
     std::snprintf(name, sizeof name, "bus_round_trip_%zuB", bytes);
-    bench::print_ratio(name, "raw_unix_ping_pong", bus, raw);
-    bench::print_ratio(name, "zeromq_req_rep_ipc", bus, zmq);
-    std::printf("requests per second %zuB: bus %.0f, raw %.0f, zeromq %.0f\n", bytes, 1 / bus,
-                1 / raw, 1 / zmq);
+    print_comparison(name, "raw_unix_ping_pong", bus, raw);
+    print_comparison(name, "zeromq_req_rep_ipc", bus, zmq);
+    print_comparison(name, "raw_unix_unframed_floor", bus, bare);
+    std::printf("requests per second %zuB (median round): bus %.0f, raw %.0f, unframed %.0f, "
+                "zeromq %.0f\n",
+                bytes, 1 / median(bus.seconds), 1 / median(raw.seconds), 1 / median(bare.seconds),
+                1 / median(zmq.seconds));
   }
   delete g_peers;
   return 0;

@@ -97,7 +97,8 @@ KALDRO_API kaldro_status kaldro_bus_serve(const char *name, kaldro_bus_handler h
                                           void *context, kaldro_bus_server **server_out) {
   if (!name || !handler || !server_out) return KALDRO_ERR_NULL;
   *server_out = nullptr;
-  if (!kaldro_plat_has_streams()) return KALDRO_ERR_INVALID;
+  if (!kaldro_plat_has_streams() || !kaldro::stream_name_is_valid(name))
+    return KALDRO_ERR_INVALID;
   kaldro_bus_server *server = static_cast<kaldro_bus_server *>(calloc(1, sizeof(kaldro_bus_server)));
   if (!server) return KALDRO_ERR_RESOURCE;
   server->handler = handler;
@@ -138,7 +139,8 @@ KALDRO_API kaldro_status kaldro_bus_server_stop(kaldro_bus_server *server) {
 KALDRO_API kaldro_status kaldro_bus_connect(const char *name, kaldro_bus_client **client_out) {
   if (!name || !client_out) return KALDRO_ERR_NULL;
   *client_out = nullptr;
-  if (!kaldro_plat_has_streams()) return KALDRO_ERR_INVALID;
+  if (!kaldro_plat_has_streams() || !kaldro::stream_name_is_valid(name))
+    return KALDRO_ERR_INVALID;
   kaldro_bus_client *client = static_cast<kaldro_bus_client *>(calloc(1, sizeof(kaldro_bus_client)));
   if (!client) return KALDRO_ERR_RESOURCE;
   const kaldro_status status = kaldro_plat_stream_connect(name, &client->conn);

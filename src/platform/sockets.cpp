@@ -103,6 +103,8 @@ void store_conn(kaldro_plat_stream_conn *conn, int fd) {
 
 namespace kaldro {
 
+bool stream_name_is_valid(const char *name) { return strchr(name, '/') == nullptr; }
+
 kaldro_status stream_read(int fd, void *buf, uint64_t len) {
   uint8_t *at = static_cast<uint8_t *>(buf);
   while (len > 0) {
@@ -180,6 +182,7 @@ KALDRO_API kaldro_status kaldro_plat_stream_listen(const char *name,
   if (!name || !server) return KALDRO_ERR_NULL;
   memset(server, 0, sizeof *server);
   server->fd = -1;
+  if (!kaldro::stream_name_is_valid(name)) return KALDRO_ERR_INVALID;
 
   // Create the socket directory; it may well exist already.
   const char *home = home_dir();
@@ -254,6 +257,7 @@ KALDRO_API kaldro_status kaldro_plat_stream_server_close(kaldro_plat_stream_serv
 KALDRO_API kaldro_status kaldro_plat_stream_connect(const char *name,
                                                     kaldro_plat_stream_conn *conn) {
   if (!name || !conn) return KALDRO_ERR_NULL;
+  if (!kaldro::stream_name_is_valid(name)) return KALDRO_ERR_INVALID;
   const char *home = home_dir();
   if (!home) return KALDRO_ERR_INVALID;
   char path[kPathCapacity];

@@ -6,6 +6,10 @@
 
 namespace kaldro {
 
+// Whether `name` can stand in a socket path as one file name: a name holding '/' would
+// place the socket outside the socket directory (or create and remove files elsewhere).
+bool stream_name_is_valid(const char *name);
+
 // Reads exactly `len` bytes from descriptor `fd`, resuming interrupted reads.
 // KALDRO_ERR_IO on the end of the stream or any other read error.
 kaldro_status stream_read(int fd, void *buf, uint64_t len);

@@ -105,6 +105,17 @@ TEST_F(Bus, ServeChecksInOrder) {
   EXPECT_EQ(out, nullptr);
   setenv("HOME", "", 1);
   EXPECT_EQ(kaldro_bus_serve("a", echo, nullptr, &out), KALDRO_ERR_INVALID);
+
+  // A name holding '/' is refused as a value, after the nulls and before anything else.
+  const std::string fresh = home_ + "/fresh";
+  ASSERT_EQ(mkdir(fresh.c_str(), 0700), 0);
+  setenv("HOME", fresh.c_str(), 1);
+  EXPECT_EQ(kaldro_bus_serve("../a", nullptr, nullptr, &out), KALDRO_ERR_NULL);
+  out = sentinel;
+  EXPECT_EQ(kaldro_bus_serve("../a", echo, nullptr, &out), KALDRO_ERR_INVALID);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_FALSE(exists(fresh + "/.kaldro"));
+  EXPECT_FALSE(exists(fresh + "/a.sock"));
 }
 
 TEST_F(Bus, ConnectChecksInOrder) {
@@ -122,6 +133,21 @@ TEST_F(Bus, ConnectChecksInOrder) {
   out = sentinel;
   EXPECT_EQ(kaldro_bus_connect("a", &out), KALDRO_ERR_INVALID);
   EXPECT_EQ(out, nullptr);
+  out = sentinel;
+  EXPECT_EQ(kaldro_bus_connect("a/b", &out), KALDRO_ERR_INVALID);
+  EXPECT_EQ(out, nullptr);
+
+  // A name holding '/' is refused even where a socket listens at the path it leads to.
+  setenv("HOME", home_.c_str(), 1);
+  const int outside = raw_bind(home_ + "/outside.sock", true);
+  ASSERT_GE(outside, 0);
+  ASSERT_EQ(mkdir(sock_dir().c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((sock_dir() + "/bus-x").c_str(), 0700), 0);
+  out = sentinel;
+  EXPECT_EQ(kaldro_bus_connect("x/../../outside", &out), KALDRO_ERR_INVALID);
+  EXPECT_EQ(out, nullptr);
+  close(outside);
+
   EXPECT_EQ(kaldro_bus_server_accept_one(nullptr), KALDRO_ERR_NULL);
   EXPECT_EQ(kaldro_bus_server_stop(nullptr), KALDRO_ERR_NULL);
   EXPECT_EQ(kaldro_bus_client_close(nullptr), KALDRO_ERR_NULL);

@@ -154,6 +154,60 @@ TEST_F(Stream, RefusedLongPathRemovesNothing) {
   EXPECT_TRUE(exists(sock_path(name)));
 }
 
+// A name holding '/' would put the socket outside the socket directory: listen would
+// remove whatever file sat at the resulting path and bind there, and connect would reach
+// any socket of the user. Such names are refused before anything is made or removed.
+TEST_F(Stream, NameWithSlashRefused) {
+  ASSERT_EQ(mkdir(sock_dir().c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((sock_dir() + "/bus-x").c_str(), 0700), 0);
+  const std::string victim = home_ + "/victim.sock";  // reached by "x/../../victim"
+  const int fd = open(victim.c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const int outside = raw_bind(home_ + "/outside.sock", true);  // by "x/../../outside"
+  ASSERT_GE(outside, 0);
+
+  for (const char *name : {"x/../../victim", "x/../../outside", "/", "a/b", "x/", "/x",
+                           "../../victim", "x/../../../../../../tmp/kaldro-escape"}) {
+    kaldro_plat_stream_server s;
+    mark(&s);
+    EXPECT_EQ(kaldro_plat_stream_listen(name, &s), KALDRO_ERR_INVALID) << name;
+    expect_cleared(s);
+    EXPECT_EQ(kaldro_plat_stream_server_close(&s), KALDRO_OK);
+    kaldro_plat_stream_conn c;
+    memset(&c, 0xab, sizeof c);
+    EXPECT_EQ(kaldro_plat_stream_connect(name, &c), KALDRO_ERR_INVALID) << name;
+    EXPECT_TRUE(all_bytes(&c, sizeof c, 0xab));
+  }
+  struct stat st;
+  ASSERT_EQ(lstat(victim.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));  // not removed, not replaced by a socket
+  EXPECT_FALSE(exists("/tmp/kaldro-escape.sock"));
+  pollfd p = {outside, POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 0), 0);  // nobody connected to the outside socket
+  close(outside);
+
+  // The refusal comes before the socket directory is made.
+  const std::string fresh = home_ + "/fresh";
+  ASSERT_EQ(mkdir(fresh.c_str(), 0700), 0);
+  setenv("HOME", fresh.c_str(), 1);
+  kaldro_plat_stream_server s;
+  EXPECT_EQ(kaldro_plat_stream_listen("a/b", &s), KALDRO_ERR_INVALID);
+  EXPECT_FALSE(exists(fresh + "/.kaldro"));
+  // A null name is still reported first.
+  EXPECT_EQ(kaldro_plat_stream_listen(nullptr, &s), KALDRO_ERR_NULL);
+
+  // Dots and empty names stay inside the directory and are served as ever.
+  for (const char *name : {"", ".", "..", "a..b"}) {
+    ASSERT_EQ(kaldro_plat_stream_listen(name, &s), KALDRO_OK) << name;
+    EXPECT_EQ(std::string(s.path), fresh + "/.kaldro/bus-" + name + ".sock");
+    kaldro_plat_stream_conn c;
+    EXPECT_EQ(kaldro_plat_stream_connect(name, &c), KALDRO_OK) << name;
+    kaldro_plat_stream_conn_close(&c);
+    kaldro_plat_stream_server_close(&s);
+  }
+}
+
 TEST_F(Stream, OpenDirectoryIsTightened) {
   ASSERT_EQ(mkdir(sock_dir().c_str(), 0700), 0);
   ASSERT_EQ(chmod(sock_dir().c_str(), 0757), 0);

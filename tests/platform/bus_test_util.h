@@ -1,12 +1,13 @@
 // Shared pieces of the socket and bus tests: a private HOME per test, a watchdog that
 // ends a test that would hang, raw socket peers written directly against the system,
-// and a thread that keeps a bus server answering.
+// a thread that keeps a bus server answering, and a count of open descriptors.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <kaldro.h>
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -146,6 +147,17 @@ inline std::string be32(uint32_t v) {
 
 inline std::string frame(const std::string &payload) {
   return be32(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+// The number of descriptors open in this process (the entries of /proc/self/fd), or -1.
+inline int open_descriptors() {
+  DIR *d = opendir("/proc/self/fd");
+  if (d == nullptr) return -1;
+  int n = 0;
+  while (const dirent *e = readdir(d))
+    if (e->d_name[0] != '.') ++n;
+  closedir(d);
+  return n;
 }
 
 // Runs accept_one on its own thread until the listening socket is shut down, counting
