@@ -1,7 +1,8 @@
 // Genome store: save and load of a 256 MiB body with 10 000 chromosomes against writing
 // the same bytes and digesting them once with OpenSSL, and the window read of one
 // chromosome in a genome of 100 000, broken down into where its time goes.
-// The genomes live in $KALDRO_BENCH_DIR (default /tmp), on disk, so saves pay their syncs.
+// The genomes live in $KALDRO_BENCH_DIR (default /tmp, on disk, where saves pay their
+// syncs; /dev/shm shows the work without the disk). KALDRO_BENCH_ROUNDS sets the rounds.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/sha.h>
@@ -10,6 +11,7 @@
 
 #include <kaldro.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,8 +70,10 @@ double seconds(const std::chrono::steady_clock::time_point &t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// The baseline: the same bytes written to one file (optionally synced and renamed into
-// place, as a durable write must) and digested once with OpenSSL.
+// The baseline: the same bytes written to one file and digested once with OpenSSL. The
+// durable form replaces the file as save replaces turns.bin (temporary file, fsync,
+// rename, directory fsync), so that both pay the same syncs for the body; the plain form
+// neither syncs nor renames and is printed for reference only.
 void baseline_write(const std::string &dir, const std::vector<uint8_t> &body, bool durable) {
   const std::string tmp = dir + "/baseline.tmp", path = dir + "/baseline.bin";
   const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -112,40 +116,74 @@ double best_of(int rounds, Fn &&fn) {
   return best;
 }
 
+// Times of one step over the rounds: median, lowest and highest.
+struct Times {
+  std::vector<double> s;
+  double median() const {
+    std::vector<double> v = s;
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+  }
+  double low() const { return *std::min_element(s.begin(), s.end()); }
+  double high() const { return *std::max_element(s.begin(), s.end()); }
+};
+
+int env_int(const char *name, int fallback) {
+  const char *v = getenv(name);
+  return v && atoi(v) > 0 ? atoi(v) : fallback;
+}
+
 void save_and_load_256mib() {
   constexpr uint32_t kLeafDim = 64, kChromosomes = 10000;
   const std::vector<uint8_t> body = make_body(size_t(256) << 20, kLeafDim, kChromosomes);
   const std::vector<uint8_t> one(kLeafDim, 0x5a);
   const std::string dir = bench_dir("save");
   Buffer ws(kaldro_genome_arena_bytes(body.size(), kChromosomes, 0));
+  memset(ws.p, 0, ws.n);
   Buffer loaded(body.size());
+  memset(loaded.p, 0, loaded.n);
   kaldro_status st = KALDRO_OK;
+  const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
 
-  // Rounds alternate between the library and its baselines so that both meet the same
-  // state of the disk and the page cache; the best round of each counts.
-  double save = 1e300, base_durable = 1e300, base_plain = 1e300, load = 1e300, base_read = 1e300;
+  // Rounds alternate between the library and its baselines, and every step starts on a
+  // clean file system (an untimed syncfs first), so that no step pays for the writeback
+  // of another's dirty pages. Medians count; the ranges show the spread.
+  const int rounds = env_int("KALDRO_BENCH_ROUNDS", 5);
+  Times save, base_durable, base_plain, load, base_read;
   size_t len = 0;
-  for (int round = 0; round < 3; ++round) {
-    save = std::min(save, best_of(1, [&] {
+  auto timed = [&](Times &t, auto &&fn) {
+    syncfs(dir_fd);
+    const auto t0 = std::chrono::steady_clock::now();
+    fn();
+    t.s.push_back(seconds(t0));
+  };
+  for (int round = 0; round < rounds; ++round) {
+    timed(save, [&] {
       st |= kaldro_genome_save(dir.c_str(), body.data(), body.size(), kLeafDim, one.data(), one.size(), ws.p, ws.n);
-    }));
-    base_durable = std::min(base_durable, best_of(1, [&] { baseline_write(dir, body, true); }));
-    base_plain = std::min(base_plain, best_of(1, [&] { baseline_write(dir, body, false); }));
-    load = std::min(load, best_of(1, [&] {
-      st |= kaldro_genome_load(dir.c_str(), loaded.p, loaded.n, &len, nullptr, 0, ws.p, ws.n);
-    }));
-    base_read = std::min(base_read, best_of(1, [&] { baseline_read(dir, loaded); }));
+    });
+    timed(base_durable, [&] { baseline_write(dir, body, true); });
+    timed(base_plain, [&] { baseline_write(dir, body, false); });
+    timed(load, [&] { st |= kaldro_genome_load(dir.c_str(), loaded.p, loaded.n, &len, nullptr, 0, ws.p, ws.n); });
+    timed(base_read, [&] { baseline_read(dir, loaded); });
   }
+  close(dir_fd);
   if (st != KALDRO_OK || len != body.size()) {
     fprintf(stderr, "save or load failed: %d\n", st);
     abort();
   }
-  printf("genome_save 256 MiB, 10000 chromosomes: %.1f ms; durable write + OpenSSL digest %.1f ms; "
-         "plain write + digest %.1f ms\n", save * 1e3, base_durable * 1e3, base_plain * 1e3);
-  printf("genome_load: %.1f ms; read + OpenSSL digest %.1f ms\n", load * 1e3, base_read * 1e3);
-  bench::print_ratio("genome_save_256mib", "durable_write+openssl_sha256", save, base_durable);
-  bench::print_ratio("genome_save_256mib", "write+openssl_sha256", save, base_plain);
-  bench::print_ratio("genome_load_256mib", "read+openssl_sha256", load, base_read);
+  const char *where = getenv("KALDRO_BENCH_DIR") ? getenv("KALDRO_BENCH_DIR") : "/tmp";
+  auto show = [](const char *what, const Times &t) {
+    printf("  %-44s median %7.1f ms  (%.1f to %.1f)\n", what, t.median() * 1e3, t.low() * 1e3, t.high() * 1e3);
+  };
+  printf("genome save and load, 256 MiB body, 10000 chromosomes, in %s, %d rounds:\n", where, rounds);
+  show("genome_save (body + manifest, synced)", save);
+  show("durable write + OpenSSL digest (baseline)", base_durable);
+  show("plain write + OpenSSL digest (no sync)", base_plain);
+  show("genome_load", load);
+  show("read + OpenSSL digest (baseline)", base_read);
+  bench::print_ratio("genome_save_256mib", "durable_write+openssl_sha256", save.median(), base_durable.median());
+  bench::print_ratio("genome_save_256mib", "write+openssl_sha256", save.median(), base_plain.median());
+  bench::print_ratio("genome_load_256mib", "read+openssl_sha256", load.median(), base_read.median());
   remove_dir(dir);
 }
 
@@ -194,33 +232,57 @@ void BM_ManifestParse100k(benchmark::State &state) {
 }
 BENCHMARK(BM_ManifestParse100k)->Unit(benchmark::kMillisecond);
 
-// Where a window's time goes: reading the manifest, parsing it, and the rest (lookup,
-// region read and cap digest).
+// Where a window's time goes: reading the manifest, parsing it, looking the label up in
+// the tree, and reading and digesting the region, each timed on its own (medians of
+// interleaved rounds) beside the whole window.
 void window_breakdown() {
   const std::string path = wide->dir + "/manifest.json";
+  const std::string turns = wide->dir + "/turns.bin";
+  const char *label = "chr0050000";
   uint64_t size = 0;
   kaldro_plat_file_size(path.c_str(), &size);
-  uint64_t got = 0;
-  const int rounds = 7;
-  const double read = best_of(rounds, [&] {
-    kaldro_plat_file_size(path.c_str(), &size);
-    kaldro_plat_file_read(path.c_str(), wide->ws.p, size + 1, &got);
-  });
   Buffer text(size + 1);
-  memcpy(text.p, wide->ws.p, got);
-  const double parse = best_of(rounds, [&] {
-    kaldro_json_node *root = nullptr;
-    kaldro_json_parse(text.p, got - 1, wide->ws.p + ((size & ~uint64_t(15)) + 16), wide->ws.n - size - 16, &root);
-    benchmark::DoNotOptimize(root);
-  });
+  uint64_t got = 0;
+  const uint64_t arena_at = (size & ~uint64_t(15)) + 16;
+  kaldro_json_node *root = nullptr;
   uint8_t out[256];
   size_t len = 0;
-  const double total = best_of(rounds, [&] {
-    kaldro_genome_window(wide->dir.c_str(), "chr0050000", out, sizeof out, &len, nullptr, 0, wide->ws.p, wide->ws.n);
-  });
-  printf("window of 1 in 100000 chromosomes (manifest %.1f MiB): %.2f ms = manifest read %.2f ms + parse "
-         "%.2f ms + lookup, region read and digest %.2f ms\n",
-         double(size) / (1 << 20), total * 1e3, read * 1e3, parse * 1e3, (total - read - parse) * 1e3);
+  Times read, parse, lookup, region, total;
+  for (int r = 0, rounds = env_int("KALDRO_BENCH_ROUNDS", 9); r < rounds; ++r) {
+    auto t0 = std::chrono::steady_clock::now();
+    kaldro_plat_file_size(path.c_str(), &size);
+    kaldro_plat_file_read(path.c_str(), text.p, size + 1, &got);
+    read.s.push_back(seconds(t0));
+    t0 = std::chrono::steady_clock::now();
+    if (kaldro_json_parse(text.p, got - 1, wide->ws.p + arena_at, wide->ws.n - arena_at, &root) != KALDRO_OK)
+      abort();
+    parse.s.push_back(seconds(t0));
+    t0 = std::chrono::steady_clock::now();
+    const kaldro_json_node *list = kaldro_json_object_get(kaldro_json_object_get(root, "data"), "chromosomes");
+    const kaldro_json_node *entry = nullptr;
+    for (uint32_t i = 0; i < list->count && !entry; ++i) {
+      const kaldro_json_node *l = kaldro_json_object_get(list->items[i], "label");
+      if (l && l->len == strlen(label) && memcmp(l->str, label, l->len) == 0) entry = list->items[i];
+    }
+    lookup.s.push_back(seconds(t0));
+    if (!entry) abort();
+    t0 = std::chrono::steady_clock::now();
+    const int64_t off = kaldro_json_object_get(entry, "byte_offset")->integer;
+    const int64_t n = kaldro_json_object_get(entry, "byte_len")->integer;
+    kaldro_plat_file_read_region(turns.c_str(), uint64_t(off), out, uint64_t(n));
+    char hex[65];
+    kaldro_sha256_hex(out, wide->leaf_dim, hex);
+    region.s.push_back(seconds(t0));
+    t0 = std::chrono::steady_clock::now();
+    if (kaldro_genome_window(wide->dir.c_str(), label, out, sizeof out, &len, nullptr, 0, wide->ws.p, wide->ws.n) !=
+        KALDRO_OK)
+      abort();
+    total.s.push_back(seconds(t0));
+  }
+  printf("window of 1 in 100000 chromosomes (manifest %.1f MiB): median %.2f ms (%.2f to %.2f); parts: manifest "
+         "read %.2f ms, parse %.2f ms, label lookup %.2f ms, region read and cap digest %.3f ms\n",
+         double(size) / (1 << 20), total.median() * 1e3, total.low() * 1e3, total.high() * 1e3,
+         read.median() * 1e3, parse.median() * 1e3, lookup.median() * 1e3, region.median() * 1e3);
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ uint64_t export_areas_bytes(uint64_t region_len) {
 
 kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir, const char *label,
                                   const char *out_path, uint8_t *workspace,
-                                  uint64_t workspace_bytes) {
+                                  uint64_t workspace_bytes, uint32_t first) {
   const kaldro_json_node *data = kaldro_json_object_get(root, "data");
   const kaldro_json_node *leaf_dim = kaldro_json_object_get(data, "leaf_dim");
   const kaldro_json_node *one = kaldro_json_object_get(data, "the_one");
@@ -168,6 +168,9 @@ kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir,
   // The first entry with this label; entries without a string label are passed over.
   const size_t label_len = strlen(label);
   const kaldro_json_node *entry = nullptr;
+  if (first < chromosomes->count &&
+      json_string_is(kaldro_json_object_get(chromosomes->items[first], "label"), label, label_len))
+    entry = chromosomes->items[first];
   for (uint32_t i = 0; i < chromosomes->count && !entry; ++i) {
     if (json_string_is(kaldro_json_object_get(chromosomes->items[i], "label"), label, label_len))
       entry = chromosomes->items[i];
@@ -305,11 +308,13 @@ kaldro_status import_merge(const char *dir, const char *turns_path, uint64_t bod
     return KALDRO_ERR_INVALID;
 
   uint64_t got = 0;
-  KALDRO_TRY(body_read_verify(turns_path, root, workspace, total, &got));
+  BodyDigest prefix;
+  KALDRO_TRY(body_read_verify(turns_path, root, workspace, total, &got, UINT64_MAX, &prefix));
   if (region_len > total - got) return KALDRO_ERR_CAPACITY;
   memcpy(workspace + got, region, size_t(region_len));
-  return kaldro_genome_save(dir, workspace, size_t(got + region_len), leaf_dim, bundle_one, leaf_dim,
-                            rest, rest_bytes);
+  char hex[65];
+  body_digest_continue(prefix, got, workspace, got + region_len, hex);
+  return save_genome(dir, workspace, got + region_len, leaf_dim, bundle_one, rest, rest_bytes, hex);
 }
 
 }  // namespace
@@ -323,15 +328,13 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_export(const char *dir, const 
   if (!the_one_usable(the_one, the_one_len)) return KALDRO_ERR_INVALID;
   const kaldro_json_node *root = nullptr;
   KALDRO_TRY(catalog_get(dir, the_one, the_one_len, workspace, workspace_bytes, &root));
-  return export_from_catalog(root, dir, label, out_path, workspace, workspace_bytes);
+  return export_from_catalog(root, dir, label, out_path, workspace, workspace_bytes, UINT32_MAX);
 }
 
-extern "C" KALDRO_API kaldro_status kaldro_genome_import(const char *bundle_path, const char *dir,
-                                                         const uint8_t *the_one, size_t the_one_len,
-                                                         uint8_t *workspace,
-                                                         size_t workspace_bytes) {
-  if (!bundle_path || !dir || !workspace) return KALDRO_ERR_NULL;
-  if (!the_one_usable(the_one, the_one_len)) return KALDRO_ERR_INVALID;
+namespace kaldro::genome {
+
+kaldro_status bundle_load(const char *bundle_path, uint8_t *workspace, uint64_t workspace_bytes,
+                          LoadedBundle *out) {
   uint64_t size = 0;
   KALDRO_TRY(kaldro_plat_file_size(bundle_path, &size));
 
@@ -365,10 +368,10 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_import(const char *bundle_path
       label_node->len > kLabelMax)
     return KALDRO_ERR_INVALID;
   const uint32_t leaf_dim = uint32_t(leaf_dim_node->integer);
-  uint8_t label[kLabelMax + 1];
-  const size_t label_len = label_node->len;
-  memcpy(label, label_node->str, label_len);
-  label[label_len] = 0;
+  out->leaf_dim = leaf_dim;
+  out->label_len = label_node->len;
+  memcpy(out->label, label_node->str, out->label_len);
+  out->label[out->label_len] = 0;
 
   uint64_t region_len = 0;
   char region_digest[65];
@@ -376,27 +379,46 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_import(const char *bundle_path
                                &region_len, region_digest));
   if (!json_string_is(kaldro_json_object_get(attestation, "response_sha256"), region_digest, 64))
     return KALDRO_ERR_INVALID;
-  uint8_t one[kLeafDimMax];
   uint64_t one_len = 0;
   char one_digest[65];
-  KALDRO_TRY(hex_member_decode(kaldro_json_object_get(data, "the_one"), one, sizeof one, &one_len,
-                               one_digest));
+  KALDRO_TRY(hex_member_decode(kaldro_json_object_get(data, "the_one"), out->one, sizeof out->one,
+                               &one_len, one_digest));
   if (one_len != leaf_dim) return KALDRO_ERR_INVALID;
   // A bundle is one chromosome: its region opens with a cap record carrying the
   // bundle's label and holds no other cap, so a merge can neither extend the genome's
   // last chromosome nor catalogue the region under a label the bundle does not name.
-  if (!region_is_chromosome(region, region_len, leaf_dim, label, label_len)) return KALDRO_ERR_INVALID;
+  if (!region_is_chromosome(region, region_len, leaf_dim, out->label, out->label_len))
+    return KALDRO_ERR_INVALID;
+  memcpy(out->one_sha256, one_digest, sizeof one_digest);
+  memcpy(out->region_sha256, region_digest, sizeof region_digest);
+  out->region = region;
+  out->region_len = region_len;
+  out->arena_at = arena_at;
+  return KALDRO_OK;
+}
+
+}  // namespace kaldro::genome
+
+extern "C" KALDRO_API kaldro_status kaldro_genome_import(const char *bundle_path, const char *dir,
+                                                         const uint8_t *the_one, size_t the_one_len,
+                                                         uint8_t *workspace,
+                                                         size_t workspace_bytes) {
+  if (!bundle_path || !dir || !workspace) return KALDRO_ERR_NULL;
+  if (!the_one_usable(the_one, the_one_len)) return KALDRO_ERR_INVALID;
+  LoadedBundle b;
+  KALDRO_TRY(bundle_load(bundle_path, workspace, workspace_bytes, &b));
 
   // From here on the parser's arena is free: the values still needed are copied out.
-  uint8_t *rest = workspace + arena_at;
-  const uint64_t rest_bytes = workspace_bytes - arena_at;
+  uint8_t *rest = workspace + b.arena_at;
+  const uint64_t rest_bytes = workspace_bytes - b.arena_at;
   char turns_path[kaldro::kPathBytes];
   uint64_t body_size = 0;
   const bool has_body = kaldro::path_join(turns_path, dir, kTurnsName) == KALDRO_OK &&
                         kaldro_plat_file_size(turns_path, &body_size) == KALDRO_OK;
+  // A new genome's body is the region, whose digest is already taken.
   if (!has_body)
-    return kaldro_genome_save(dir, region, size_t(region_len), leaf_dim, one, leaf_dim, rest,
-                              rest_bytes);
-  return import_merge(dir, turns_path, body_size, region, region_len, leaf_dim, one, label,
-                      label_len, the_one, the_one_len, rest, rest_bytes);
+    return save_genome(dir, b.region, b.region_len, b.leaf_dim, b.one, rest, rest_bytes,
+                       b.region_sha256);
+  return import_merge(dir, turns_path, body_size, b.region, b.region_len, b.leaf_dim, b.one,
+                      b.label, b.label_len, the_one, the_one_len, rest, rest_bytes);
 }

@@ -37,10 +37,32 @@ uint64_t export_areas_bytes(uint64_t region_len);
 // The export of the chromosome labelled `label` from the catalog `root`: every check
 // and step that follows the catalog read. The values the bundle needs are copied out of
 // the catalog first, so `workspace` may hold the catalog itself (a plain export) or be
-// a region of its own (explode keeps one catalog for all its exports).
+// a region of its own (explode keeps one catalog for all its exports). A caller that
+// knows that entry `first` is the first with this label, if it carries it at all, says
+// so and saves the search (UINT32_MAX: search).
 kaldro_status export_from_catalog(const kaldro_json_node *root, const char *dir, const char *label,
                                   const char *out_path, uint8_t *workspace,
-                                  uint64_t workspace_bytes);
+                                  uint64_t workspace_bytes, uint32_t first);
+
+// What import takes from a bundle file it has read, parsed and verified: the decoded
+// region (in the workspace), the_one, the label and leaf_dim, and where the parser's
+// arena began (the workspace from there on is free again).
+struct LoadedBundle {
+  uint8_t *region;
+  uint64_t region_len;
+  uint32_t leaf_dim;
+  size_t label_len;
+  uint8_t label[kLabelMax + 1];
+  uint8_t one[kLeafDimMax];
+  char one_sha256[65];
+  char region_sha256[65];
+  uint64_t arena_at;
+};
+
+// Import's steps up to the genome: the bundle read into the workspace, parsed, and
+// checked with every status of import for a bundle that is refused.
+kaldro_status bundle_load(const char *bundle_path, uint8_t *workspace, uint64_t workspace_bytes,
+                          LoadedBundle *out);
 
 // Pack holds each bundle's file name, with its terminator, in an entry of this size.
 inline constexpr size_t kBundleNameBytes = 264;
@@ -50,5 +72,12 @@ inline constexpr size_t kBundleNameBytes = 264;
 // `scratch` (which may be too small, or null with 0 bytes) speeds up large tables.
 void sort_by_label(char (*names)[kBundleNameBytes], char (*labels)[kLabelMax + 1], uint32_t m,
                    uint8_t *scratch, uint64_t scratch_bytes);
+
+// Pack; with `batched` false every bundle is imported one by one, each import saving
+// the genome, which is what the batched way must match file for file. *took_batch (when
+// given) tells whether the bundles after the first were imported with one save.
+kaldro_status pack_run(const char *bundle_dir, const char *dir, const uint8_t *the_one,
+                       size_t the_one_len, uint8_t *workspace, uint64_t workspace_bytes,
+                       bool batched, bool *took_batch);
 
 }  // namespace kaldro::genome

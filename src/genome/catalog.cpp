@@ -37,9 +37,9 @@ void sha256_text(const char *text, char *hex) { kaldro_sha256_hex(text, strlen(t
 
 }  // namespace
 
-kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
-                           const uint8_t *the_one, uint8_t *workspace, uint64_t workspace_bytes,
-                           uint64_t in_use, CatalogRecord *rec, uint64_t *in_use_end) {
+kaldro_status catalog_layout(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                             uint8_t *workspace, uint64_t workspace_bytes, uint64_t in_use,
+                             CatalogRecord *rec, uint64_t *in_use_end) {
   if (body_len % leaf_dim != 0) return KALDRO_ERR_INVALID;
   // Offsets and lengths are held in 32 bits: such a body cannot be catalogued.
   if (body_len > UINT32_MAX) return KALDRO_ERR_CAPACITY;
@@ -59,8 +59,17 @@ kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf
 
   // Every record belongs to the chromosome its nearest cap before it opens.
   if (body_len > 0 && body[0] != kCapTag) return KALDRO_ERR_INVALID;
+  return KALDRO_OK;
+}
 
-  kaldro_sha256_hex(body, body_len, rec->body_sha256);
+void catalog_fill(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                  const uint8_t *the_one, const char *body_sha256, CatalogRecord *rec) {
+  if (body_sha256) {
+    memcpy(rec->body_sha256, body_sha256, 64);
+    rec->body_sha256[64] = '\0';
+  } else {
+    kaldro_sha256_hex(body, body_len, rec->body_sha256);
+  }
   kaldro_sha256_hex(the_one, leaf_dim, rec->the_one_sha256);
   hex_encode(the_one, leaf_dim, rec->the_one_hex);
   rec->the_one_hex[2 * leaf_dim] = '\0';
@@ -95,6 +104,14 @@ kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf
     off = end;
   }
   rec->count = count;
+}
+
+kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                           const uint8_t *the_one, uint8_t *workspace, uint64_t workspace_bytes,
+                           uint64_t in_use, CatalogRecord *rec, uint64_t *in_use_end) {
+  KALDRO_TRY(catalog_layout(body, body_len, leaf_dim, workspace, workspace_bytes, in_use, rec,
+                            in_use_end));
+  catalog_fill(body, body_len, leaf_dim, the_one, nullptr, rec);
   return KALDRO_OK;
 }
 

@@ -51,16 +51,34 @@ kaldro_status chromosome_region(const ChromosomeEntry &entry, uint32_t leaf_dim,
 }
 
 kaldro_status body_read_verify(const char *turns_path, const kaldro_json_node *root,
-                               uint8_t *area, uint64_t cap, uint64_t *len) {
+                               uint8_t *area, uint64_t cap, uint64_t *len, uint64_t keep,
+                               BodyDigest *prefix) {
   uint64_t got = 0;
   KALDRO_TRY(kaldro_plat_file_read(turns_path, area, cap, &got));
   char hex[65];
-  kaldro_sha256_hex(area, got, hex);
-  const kaldro_json_node *digest =
+  BodyDigest digest;
+  digest.start();
+  const uint64_t kept = keep < got ? keep : got;
+  if (prefix) {
+    digest.update(area, kept);
+    *prefix = digest;
+    digest.update(area + kept, got - kept);
+  } else {
+    digest.update(area, got);
+  }
+  digest.finish_hex(hex);
+  const kaldro_json_node *digest_node =
       kaldro_json_object_get(kaldro_json_object_get(root, "data"), "body_sha256");
-  if (!json_string_is(digest, hex, 64)) return KALDRO_ERR_INVALID;
+  if (!json_string_is(digest_node, hex, 64)) return KALDRO_ERR_INVALID;
   *len = got;
   return KALDRO_OK;
+}
+
+void body_digest_continue(const BodyDigest &prefix, uint64_t kept, const uint8_t *body,
+                          uint64_t len, char hex[65]) {
+  BodyDigest digest = prefix;
+  digest.update(body + kept, len - kept);
+  digest.finish_hex(hex);
 }
 
 bool manifest_labels_are_strings(const kaldro_json_node *chromosomes) {
@@ -200,11 +218,16 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_append(const char *dir, const 
       !region_labels_free(src, src_len, leaf_dim, chromosomes, UINT32_MAX))
     return KALDRO_ERR_INVALID;
 
+  // The old body is digested once: its digest, continued over the new region, is the
+  // new body's.
   uint64_t body_len = 0;
-  KALDRO_TRY(body_read_verify(path, root, workspace, total, &body_len));
+  BodyDigest prefix;
+  KALDRO_TRY(body_read_verify(path, root, workspace, total, &body_len, UINT64_MAX, &prefix));
   memcpy(workspace + body_len, src, src_len);
-  return kaldro_genome_save(dir, workspace, body_len + src_len, leaf_dim, the_one, the_one_len,
-                            space.rest, space.rest_bytes);
+  char hex[65];
+  body_digest_continue(prefix, body_len, workspace, body_len + src_len, hex);
+  return save_genome(dir, workspace, body_len + src_len, leaf_dim, the_one, space.rest,
+                     space.rest_bytes, hex);
 }
 
 extern "C" KALDRO_API kaldro_status kaldro_genome_remove(const char *dir, const char *label,
@@ -232,12 +255,16 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_remove(const char *dir, const 
   uint64_t offset = 0, len = 0;
   KALDRO_TRY(chromosome_region(entry, leaf_dim, &offset, &len));
 
+  // The bytes before the chromosome stay: their digest is continued over the rest.
   uint64_t body_len = 0;
-  KALDRO_TRY(body_read_verify(path, root, workspace, old_size, &body_len));
+  BodyDigest prefix;
+  KALDRO_TRY(body_read_verify(path, root, workspace, old_size, &body_len, offset, &prefix));
   if (offset > body_len || len > body_len - offset) return KALDRO_ERR_INVALID;
   memmove(workspace + offset, workspace + offset + len, body_len - offset - len);
-  return kaldro_genome_save(dir, workspace, body_len - len, leaf_dim, the_one, the_one_len,
-                            space.rest, space.rest_bytes);
+  char hex[65];
+  body_digest_continue(prefix, offset, workspace, body_len - len, hex);
+  return save_genome(dir, workspace, body_len - len, leaf_dim, the_one, space.rest,
+                     space.rest_bytes, hex);
 }
 
 extern "C" KALDRO_API kaldro_status kaldro_genome_replace(const char *dir, const char *label,
@@ -273,10 +300,13 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_replace(const char *dir, const
     return KALDRO_ERR_INVALID;
 
   uint64_t body_len = 0;
-  KALDRO_TRY(body_read_verify(path, root, workspace, total, &body_len));
+  BodyDigest prefix;
+  KALDRO_TRY(body_read_verify(path, root, workspace, total, &body_len, offset, &prefix));
   if (offset > body_len || len > body_len - offset) return KALDRO_ERR_INVALID;
   memmove(workspace + offset + src_len, workspace + offset + len, body_len - offset - len);
   if (src_len > 0) memcpy(workspace + offset, src, src_len);
-  return kaldro_genome_save(dir, workspace, body_len + src_len - len, leaf_dim, the_one,
-                            the_one_len, space.rest, space.rest_bytes);
+  char hex[65];
+  body_digest_continue(prefix, offset, workspace, body_len + src_len - len, hex);
+  return save_genome(dir, workspace, body_len + src_len - len, leaf_dim, the_one, space.rest,
+                     space.rest_bytes, hex);
 }

@@ -83,6 +83,48 @@ kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf
                            const uint8_t *the_one, uint8_t *workspace, uint64_t workspace_bytes,
                            uint64_t in_use, CatalogRecord *rec, uint64_t *in_use_end);
 
+// The scan in two steps. The layout does every check of the scan and carves the tables;
+// the fill digests and walks the body into them. With `body_sha256` null the fill
+// digests the whole body; otherwise it takes that digest text (64 characters) as the
+// body's, the caller having digested the very same bytes.
+kaldro_status catalog_layout(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                             uint8_t *workspace, uint64_t workspace_bytes, uint64_t in_use,
+                             CatalogRecord *rec, uint64_t *in_use_end);
+void catalog_fill(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                  const uint8_t *the_one, const char *body_sha256, CatalogRecord *rec);
+
+// SHA-256 of a body taken in pieces. A copy of the record taken part-way continues over
+// other bytes: the digest of a changed body is the digest of the prefix it kept,
+// continued over its new bytes.
+struct BodyDigest {
+  uint32_t state[8];
+  uint64_t total;
+  uint32_t buffered;
+  uint8_t buf[64];
+  void (*compress)(uint32_t state[8], const uint8_t *blocks, size_t nblocks);
+
+  void start();
+  void update(const uint8_t *data, uint64_t len);
+  // The lowercase hex digest of everything given so far, and its terminator.
+  void finish_hex(char hex[65]) const;
+};
+
+// Save of a body whose digest the caller already holds (`body_sha256`, 64 characters),
+// or, with `body_sha256` null, one that save digests itself while writing it. The same
+// statuses and files as kaldro_genome_save after its argument checks.
+kaldro_status save_genome(const char *dir, const uint8_t *body, uint64_t body_len,
+                          uint32_t leaf_dim, const uint8_t *the_one, uint8_t *workspace,
+                          uint64_t workspace_bytes, const char *body_sha256);
+
+// The two steps of a save of a body whose digest is known: every check, and the
+// manifest file's bytes (text and line feed) made in the workspace; then the two files
+// replaced, turns.bin first.
+kaldro_status save_prepare(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                           const uint8_t *the_one, const char *body_sha256, uint8_t *workspace,
+                           uint64_t workspace_bytes, uint8_t **text, uint64_t *text_bytes);
+kaldro_status save_files(const char *turns_path, const char *manifest_path, const uint8_t *body,
+                         uint64_t body_len, const uint8_t *text, uint64_t text_bytes);
+
 // The manifest tree of a catalog record, built in `region`: an array of record-count
 // chromosome pointers first, then the builder's nodes. String nodes point into the
 // record, its tables and constant texts, which must outlive the tree.
@@ -134,8 +176,16 @@ kaldro_status chromosome_region(const ChromosomeEntry &entry, uint32_t leaf_dim,
 // Reads turns.bin (path given) into `area` with capacity `cap` and checks its digest
 // against "data"."body_sha256" (KALDRO_ERR_INVALID when missing, not a string or
 // different). *len receives the bytes read.
+// With `prefix` given, it also receives the digest of the first `keep` bytes read (or of
+// all of them when fewer were read), to be continued over the bytes of a changed body.
 kaldro_status body_read_verify(const char *turns_path, const kaldro_json_node *root,
-                               uint8_t *area, uint64_t cap, uint64_t *len);
+                               uint8_t *area, uint64_t cap, uint64_t *len,
+                               uint64_t keep = 0, BodyDigest *prefix = nullptr);
+
+// The hex digest of a body changed after its first `kept` bytes, continued from the
+// digest of those bytes; `body` and `len` are the whole new body.
+void body_digest_continue(const BodyDigest &prefix, uint64_t kept, const uint8_t *body,
+                          uint64_t len, char hex[65]);
 
 // True when every entry of a chromosome list has a "label" member that is a string.
 bool manifest_labels_are_strings(const kaldro_json_node *chromosomes);

@@ -1,8 +1,9 @@
-// Saving a genome: the body is scanned and its manifest built and serialised in the
-// workspace before anything is written, and then "turns.bin" and "manifest.json" are
-// each replaced through a synced temporary file renamed into place.
+// Saving a genome: the body is checked, written to a temporary file and digested on the
+// way, its manifest is built and serialised in the workspace, and only then are
+// "turns.bin" and "manifest.json" each replaced by renaming a synced temporary file
+// into place.
 //
-// A failed save therefore leaves the directory as it was. One window remains: a crash
+// A failed save therefore leaves both files as they were. One window remains: a crash
 // (or a failed manifest write) after turns.bin has been renamed into place and before
 // manifest.json has leaves the new body under the old manifest; load and the edits
 // detect it as a body digest mismatch, and the next successful save repairs it.
@@ -41,7 +42,136 @@ kaldro_status manifest_text(const ManifestTree &tree, uint8_t *workspace, uint64
   return KALDRO_OK;
 }
 
+// The body goes to the disk in pieces of this size, each digested while it is still in
+// the cache, while the system writes the earlier pieces back to the disk.
+constexpr uint64_t kBodyPiece = uint64_t(1) << 20;
+
 }  // namespace
+
+namespace {
+
+// Where save puts its areas, and the catalog record whose tables it carved.
+struct SaveLayout {
+  CatalogRecord rec;
+  uint64_t text_at;
+  uint64_t text_bytes;
+  uint64_t tree_at;
+};
+
+// Workspace: the catalog tables, the manifest text area, then the tree area. Every
+// check that needs no digest.
+kaldro_status save_layout(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                          uint8_t *workspace, uint64_t workspace_bytes, SaveLayout *l) {
+  uint64_t tables_end = 0;
+  KALDRO_TRY(catalog_layout(body, body_len, leaf_dim, workspace, workspace_bytes, 0, &l->rec,
+                            &tables_end));
+  l->text_at = align16(tables_end);
+  l->text_bytes = kTextPerChromosome * l->rec.capacity + kTextFixed + 1;
+  if (l->text_at > workspace_bytes || workspace_bytes - l->text_at < l->text_bytes)
+    return KALDRO_ERR_CAPACITY;
+  l->tree_at = align16(l->text_at + l->text_bytes);
+  if (l->tree_at > workspace_bytes) l->tree_at = workspace_bytes;
+  return KALDRO_OK;
+}
+
+// The manifest file's bytes (the text and its line feed) in the laid-out workspace.
+kaldro_status save_text(SaveLayout *l, const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                        const uint8_t *the_one, const char *body_sha256, uint8_t *workspace,
+                        uint64_t workspace_bytes, uint8_t **text, uint64_t *text_bytes) {
+  catalog_fill(body, body_len, leaf_dim, the_one, body_sha256, &l->rec);
+  ManifestTree tree;
+  KALDRO_TRY(manifest_build(l->rec, leaf_dim, body_len, workspace + l->tree_at,
+                            workspace_bytes - l->tree_at, &tree));
+  uint64_t len = 0;
+  KALDRO_TRY(manifest_text(tree, workspace, workspace_bytes, workspace + l->text_at,
+                           l->text_bytes - 1, text, &len));
+  (*text)[len] = '\n';
+  *text_bytes = len + 1;
+  return KALDRO_OK;
+}
+
+// Writes the body to a new temporary file next to turns.bin in pieces, digesting each
+// piece on the way when `digest` is given. False when the file could not be made or a
+// write failed; `opened` tells whether there is a temporary file to abort.
+bool body_to_temp(kaldro::AtomicFile *turns, const char *turns_path, const uint8_t *body,
+                  uint64_t body_len, BodyDigest *digest, bool *opened) {
+  bool written = kaldro::atomic_file_begin(turns, turns_path) == KALDRO_OK;
+  *opened = written;
+  for (uint64_t at = 0; at < body_len;) {
+    const uint64_t piece = body_len - at < kBodyPiece ? body_len - at : kBodyPiece;
+    if (written) written = kaldro::atomic_file_append(turns, body + at, piece);
+    if (digest) digest->update(body + at, piece);
+    else if (!written) break;
+    at += piece;
+  }
+  return written;
+}
+
+}  // namespace
+
+namespace kaldro::genome {
+
+kaldro_status save_prepare(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim,
+                           const uint8_t *the_one, const char *body_sha256, uint8_t *workspace,
+                           uint64_t workspace_bytes, uint8_t **text, uint64_t *text_bytes) {
+  SaveLayout l;
+  KALDRO_TRY(save_layout(body, body_len, leaf_dim, workspace, workspace_bytes, &l));
+  return save_text(&l, body, body_len, leaf_dim, the_one, body_sha256, workspace, workspace_bytes,
+                   text, text_bytes);
+}
+
+kaldro_status save_files(const char *turns_path, const char *manifest_path, const uint8_t *body,
+                         uint64_t body_len, const uint8_t *text, uint64_t text_bytes) {
+  kaldro::AtomicFile turns;
+  bool opened = false;
+  if (!body_to_temp(&turns, turns_path, body, body_len, nullptr, &opened)) {
+    if (opened) kaldro::atomic_file_abort(&turns);
+    return KALDRO_ERR_IO;
+  }
+  KALDRO_TRY(kaldro::atomic_file_commit(&turns));
+  return kaldro::file_write_atomic(manifest_path, text, text_bytes);
+}
+
+kaldro_status save_genome(const char *dir, const uint8_t *body, uint64_t body_len,
+                          uint32_t leaf_dim, const uint8_t *the_one, uint8_t *workspace,
+                          uint64_t workspace_bytes, const char *body_sha256) {
+  char turns_path[kaldro::kPathBytes];
+  char manifest_path[kaldro::kPathBytes];
+  KALDRO_TRY(kaldro::path_join(turns_path, dir, kTurnsName));
+  KALDRO_TRY(kaldro::path_join(manifest_path, dir, kManifestName));
+  uint8_t *text = nullptr;
+  uint64_t text_bytes = 0;
+  if (body_sha256) {
+    // Every check first; only then are the files replaced.
+    KALDRO_TRY(save_prepare(body, body_len, leaf_dim, the_one, body_sha256, workspace,
+                            workspace_bytes, &text, &text_bytes));
+    return save_files(turns_path, manifest_path, body, body_len, text, text_bytes);
+  }
+
+  // The digest is taken while the body goes to its temporary file. A failed write is
+  // reported only after the checks that follow, which come first.
+  SaveLayout l;
+  KALDRO_TRY(save_layout(body, body_len, leaf_dim, workspace, workspace_bytes, &l));
+  kaldro::AtomicFile turns;
+  bool opened = false;
+  BodyDigest digest;
+  digest.start();
+  const bool written = body_to_temp(&turns, turns_path, body, body_len, &digest, &opened);
+  char computed[65];
+  digest.finish_hex(computed);
+  kaldro_status st = save_text(&l, body, body_len, leaf_dim, the_one, computed, workspace,
+                               workspace_bytes, &text, &text_bytes);
+  if (st == KALDRO_OK && !written) st = KALDRO_ERR_IO;
+  if (st != KALDRO_OK) {
+    if (opened) kaldro::atomic_file_abort(&turns);
+    return st;
+  }
+  // Everything is ready: only now are the files replaced.
+  KALDRO_TRY(kaldro::atomic_file_commit(&turns));
+  return kaldro::file_write_atomic(manifest_path, text, text_bytes);
+}
+
+}  // namespace kaldro::genome
 
 extern "C" KALDRO_API kaldro_status kaldro_genome_save(const char *dir, const uint8_t *body,
                                                        size_t body_len, uint32_t leaf_dim,
@@ -49,31 +179,5 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_save(const char *dir, const ui
                                                        uint8_t *workspace, size_t workspace_bytes) {
   if (!dir || !the_one || !workspace || (!body && body_len > 0)) return KALDRO_ERR_NULL;
   if (leaf_dim == 0 || leaf_dim > kLeafDimMax || the_one_len != leaf_dim) return KALDRO_ERR_INVALID;
-  char turns_path[kaldro::kPathBytes];
-  char manifest_path[kaldro::kPathBytes];
-  KALDRO_TRY(kaldro::path_join(turns_path, dir, kTurnsName));
-  KALDRO_TRY(kaldro::path_join(manifest_path, dir, kManifestName));
-
-  // Workspace: the catalog tables, the manifest text area, then the tree area.
-  CatalogRecord rec;
-  uint64_t tables_end = 0;
-  KALDRO_TRY(catalog_scan(body, body_len, leaf_dim, the_one, workspace, workspace_bytes, 0, &rec,
-                          &tables_end));
-  const uint64_t text_at = align16(tables_end);
-  const uint64_t text_bytes = kTextPerChromosome * rec.count + kTextFixed + 1;
-  if (text_at > workspace_bytes || workspace_bytes - text_at < text_bytes) return KALDRO_ERR_CAPACITY;
-  uint64_t tree_at = align16(text_at + text_bytes);
-  if (tree_at > workspace_bytes) tree_at = workspace_bytes;
-  ManifestTree tree;
-  KALDRO_TRY(manifest_build(rec, leaf_dim, body_len, workspace + tree_at, workspace_bytes - tree_at,
-                            &tree));
-  uint8_t *text = nullptr;
-  uint64_t text_len = 0;
-  KALDRO_TRY(manifest_text(tree, workspace, workspace_bytes, workspace + text_at, text_bytes - 1,
-                           &text, &text_len));
-  text[text_len] = '\n';
-
-  // Everything is ready: only now is the directory touched.
-  KALDRO_TRY(kaldro::file_write_atomic(turns_path, body, body_len));
-  return kaldro::file_write_atomic(manifest_path, text, text_len + 1);
+  return save_genome(dir, body, body_len, leaf_dim, the_one, workspace, workspace_bytes, nullptr);
 }

@@ -1,6 +1,7 @@
 // Durable, atomic replacement of a whole file: a fresh temporary file in the target's
-// directory receives the bytes, is flushed to disk and renamed over the target, and the
-// directory is flushed so that the rename itself survives a crash.
+// directory receives the bytes (in one call or piece by piece), is flushed to disk and
+// renamed over the target, and the directory is flushed so that the rename survives a
+// crash.
 #include "platform/platform.h"
 
 #include "frame/internal.h"
@@ -16,10 +17,11 @@ namespace kaldro {
 namespace {
 
 constexpr size_t kPathBytes = 4096;
+constexpr size_t kTempNameBytes = kAtomicTempNameBytes;
 constexpr int kNameAttempts = 32;
 // Temporary files are hidden names that no reader of the directory takes for data.
 constexpr char kTempPrefix[] = ".kaldro-tmp-";
-constexpr size_t kTempNameBytes = sizeof kTempPrefix - 1 + 16 + 1;
+static_assert(kTempNameBytes == sizeof kTempPrefix - 1 + 16 + 1);
 
 uint64_t mix64(uint64_t x) {
   x += 0x9e3779b97f4a7c15ull;
@@ -30,7 +32,7 @@ uint64_t mix64(uint64_t x) {
 
 // A name that no other process or thread is likely to choose at the same moment; the
 // exclusive create below settles any collision.
-void temp_name(char out[kTempNameBytes], int attempt, const void *salt) {
+void temp_name(char out[kAtomicTempNameBytes], int attempt, const void *salt) {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   uint64_t seed = mix64(static_cast<uint64_t>(getpid()));
@@ -64,20 +66,13 @@ bool sync_fd(int fd) {
   return true;
 }
 
-// Writes the pieces into a new temporary file in `dir_fd` and flushes it; false when
-// anything fails (the caller removes the name).
-bool fill_temp(int fd, const WritePiece *pieces, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    if (pieces[i].len != 0 && !write_all(fd, static_cast<const uint8_t *>(pieces[i].data),
-                                         pieces[i].len))
-      return false;
-  }
-  return sync_fd(fd);
-}
-
 }  // namespace
 
-kaldro_status file_write_atomic_gather(const char *path, const WritePiece *pieces, size_t count) {
+kaldro_status atomic_file_begin(AtomicFile *f, const char *path) {
+  f->dir_fd = -1;
+  f->fd = -1;
+  f->ok = false;
+  f->written = 0;
   // Split the path into its directory and final name.
   const char *slash = strrchr(path, '/');
   const char *base = slash ? slash + 1 : path;
@@ -92,37 +87,76 @@ kaldro_status file_write_atomic_gather(const char *path, const WritePiece *piece
     dir_path[0] = '.';
     dir_path[1] = '\0';
   }
+  f->base = base;
 
   const int dir_fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd < 0) return KALDRO_ERR_IO;
-
-  char temp[kTempNameBytes];
   int fd = -1;
   for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
-    temp_name(temp, attempt, &temp);
+    temp_name(f->temp, attempt, f);
     // Mode 0666 less the umask, as any file the library creates.
-    fd = openat(dir_fd, temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = openat(dir_fd, f->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST && errno != EINTR) break;
   }
   if (fd < 0) {
     close(dir_fd);
     return KALDRO_ERR_IO;
   }
+  f->dir_fd = dir_fd;
+  f->fd = fd;
+  f->ok = true;
+  return KALDRO_OK;
+}
 
-  bool ok = fill_temp(fd, pieces, count);
+bool atomic_file_append(AtomicFile *f, const void *data, uint64_t len) {
+  if (!f->ok) return false;
+  if (len != 0 && !write_all(f->fd, static_cast<const uint8_t *>(data), len)) {
+    f->ok = false;
+    return false;
+  }
+  f->written += len;
+  return true;
+}
+
+void atomic_file_abort(AtomicFile *f) {
+  if (f->fd >= 0) close(f->fd);
+  if (f->dir_fd >= 0) {
+    unlinkat(f->dir_fd, f->temp, 0);
+    close(f->dir_fd);
+  }
+  f->fd = -1;
+  f->dir_fd = -1;
+  f->ok = false;
+}
+
+kaldro_status atomic_file_commit(AtomicFile *f) {
+  bool ok = f->ok && sync_fd(f->fd);
   // After a successful flush a close interrupted by a signal has still released the
   // descriptor, and the bytes are already on disk.
-  if (close(fd) != 0 && errno != EINTR) ok = false;
-  if (ok && renameat(dir_fd, temp, dir_fd, base) != 0) ok = false;
+  if (close(f->fd) != 0 && errno != EINTR) ok = false;
+  f->fd = -1;
+  if (ok && renameat(f->dir_fd, f->temp, f->dir_fd, f->base) != 0) ok = false;
   if (!ok) {
-    unlinkat(dir_fd, temp, 0);
-    close(dir_fd);
+    atomic_file_abort(f);
     return KALDRO_ERR_IO;
   }
   // The new name is in place; make the directory entry durable too.
-  const bool synced = sync_fd(dir_fd);
-  close(dir_fd);
+  const bool synced = sync_fd(f->dir_fd);
+  close(f->dir_fd);
+  f->dir_fd = -1;
   return synced ? KALDRO_OK : KALDRO_ERR_IO;
+}
+
+kaldro_status file_write_atomic_gather(const char *path, const WritePiece *pieces, size_t count) {
+  AtomicFile f;
+  KALDRO_TRY(atomic_file_begin(&f, path));
+  for (size_t i = 0; i < count; ++i) {
+    if (!atomic_file_append(&f, pieces[i].data, pieces[i].len)) {
+      atomic_file_abort(&f);
+      return KALDRO_ERR_IO;
+    }
+  }
+  return atomic_file_commit(&f);
 }
 
 kaldro_status file_write_atomic(const char *path, const void *data, uint64_t len) {

@@ -2,5 +2,5 @@
 # independently in the tests.
 find_package(OpenSSL REQUIRED)
 kaldro_add_test_suite(test_bundle
-  SOURCES bundle_test.cpp bundle_explode_test.cpp
+  SOURCES bundle_test.cpp bundle_explode_test.cpp bundle_pack_test.cpp
   LIBS OpenSSL::Crypto)
