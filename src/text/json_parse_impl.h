@@ -12,7 +12,6 @@
 namespace kaldro::json {
 namespace {
 
-inline bool is_ws(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 inline bool is_digit(uint8_t c) { return uint8_t(c - '0') < 10; }
 inline bool is_number_char(uint8_t c) {
   return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
@@ -523,20 +522,6 @@ class Parser {
       if (v->kind == KALDRO_JSON_ARRAY || v->kind == KALDRO_JSON_OBJECT) KALDRO_TRY(push(v));
     }
     return KALDRO_OK;
-  }
-};
-
-// The portable scans: a word at a time where that pays.
-struct ScanPortable {
-  static const uint8_t *find_special(const uint8_t *p, const uint8_t *end) {
-    return find_special_portable(p, end);
-  }
-  static const uint8_t *find_quote(const uint8_t *p, const uint8_t *end) {
-    return find_quote_portable(p, end);
-  }
-  static const uint8_t *skip_ws(const uint8_t *p, const uint8_t *end) {
-    while (p < end && is_ws(*p)) ++p;
-    return p;
   }
 };
 
