@@ -68,6 +68,84 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Powers of five up to 5^22, all below 2^52.
+struct Pow5Table {
+  uint64_t of[23];
+  constexpr Pow5Table() : of() {
+    uint64_t v = 1;
+    for (int k = 0; k < 23; ++k, v *= 5) of[k] = v;
+  }
+};
+constexpr Pow5Table kPow5{};
+
+constexpr uint64_t kPow10Int[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+inline int bit_length(unsigned __int128 v) {
+  const uint64_t hi = uint64_t(v >> 64);
+  return hi ? 128 - __builtin_clzll(hi) : 64 - __builtin_clzll(uint64_t(v) | 1) - (uint64_t(v) == 0);
+}
+
+// The double nearest to top' * 2^exp2, where top' is the integer `top` (at most 128
+// bits, non-zero) followed by a sticky bit for non-zero bits below it: rounded to 53
+// bits, ties to even. The result must be a normal double.
+inline double round_to_double(unsigned __int128 top, bool sticky, int exp2) {
+  const int bl = bit_length(top);
+  uint64_t sig;
+  if (bl <= 53) {
+    sig = uint64_t(top) << (53 - bl);
+    exp2 -= 53 - bl;
+  } else {
+    const int drop = bl - 53;
+    sig = uint64_t(top >> drop);
+    const unsigned __int128 rest = top & ((static_cast<unsigned __int128>(1) << drop) - 1);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (drop - 1);
+    if (rest > half || (rest == half && (sticky || (sig & 1)))) ++sig;
+    exp2 += drop;
+    if (sig >> 53) {
+      sig >>= 1;
+      ++exp2;
+    }
+  }
+  // sig is in [2^52, 2^53) and the value is sig * 2^exp2.
+  const uint64_t bits = (uint64_t(exp2 + 52 + 1023) << 52) | (sig & ((uint64_t(1) << 52) - 1));
+  double v;
+  std::memcpy(&v, &bits, 8);
+  return v;
+}
+
+// Floor of (hi * 2^64 + lo) / d and the remainder, for hi < d.
+inline uint64_t divide_128(uint64_t hi, uint64_t lo, uint64_t d, uint64_t *rem) {
+#if defined(__x86_64__)
+  uint64_t q, r;
+  __asm__("divq %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d));
+  *rem = r;
+  return q;
+#else
+  const unsigned __int128 n = (static_cast<unsigned __int128>(hi) << 64) | lo;
+  *rem = uint64_t(n % d);
+  return uint64_t(n / d);
+#endif
+}
+
+// mant * 10^e10 correctly rounded, for 0 < mant < 2^64 and |e10| <= 22, in integers:
+// mant * 5^e10 exactly when e10 >= 0, otherwise a quotient of at least 63 bits by 5^-e10
+// with the remainder as the sticky bit. The results are far inside the normal range.
+inline double decimal_to_double(uint64_t mant, int e10) {
+  if (e10 >= 0) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(mant) * kPow5.of[e10];
+    return round_to_double(p, false, e10);
+  }
+  const int k = -e10;
+  const uint64_t d = kPow5.of[k];
+  const int d_bits = 64 - __builtin_clzll(d);
+  const int m_bits = 64 - __builtin_clzll(mant);
+  const int sh = 64 - m_bits + d_bits - 1;  // mant * 2^sh < d * 2^64
+  const unsigned __int128 n = static_cast<unsigned __int128>(mant) << sh;
+  uint64_t rem;
+  const uint64_t q = divide_128(uint64_t(n >> 64), uint64_t(n), d, &rem);
+  return round_to_double(q, rem != 0, -sh - k);
+}
+
 // Converts a floating token exactly as strtod would: from_chars reads the same longest
 // decimal prefix and rounds it the same way; what it refuses (values out of range, a
 // token without digits) goes to strtod itself on a NUL-terminated copy.
@@ -254,8 +332,13 @@ class Parser {
     }
     if (!floating) {
       n->kind = KALDRO_JSON_INT;
-      if (shaped && int_digits <= 18) {
-        n->integer = neg ? -int64_t(mant) : int64_t(mant);
+      if (shaped && int_digits <= 19) {
+        // Up to 19 digits fit 64 bits unsigned; strtoll saturates at the range's ends.
+        if (neg) {
+          n->integer = mant <= uint64_t(INT64_MAX) ? -int64_t(mant) : INT64_MIN;
+        } else {
+          n->integer = mant <= uint64_t(INT64_MAX) ? int64_t(mant) : INT64_MAX;
+        }
       } else {
         n->integer = token_to_int(start, t);
       }
@@ -268,9 +351,15 @@ class Parser {
         return KALDRO_OK;
       }
       const int64_t e10 = exp10 - frac_digits;
-      if (mant <= (uint64_t(1) << 53) && e10 >= -22 && e10 <= 22) {
-        double v = double(mant);
-        v = e10 < 0 ? v / kPow10[-e10] : v * kPow10[e10];
+      if (e10 >= -22 && e10 <= 22) {
+        double v;
+        if (mant <= (uint64_t(1) << 53)) {
+          // Both operands are exact doubles, so one rounding gives the nearest value.
+          v = double(mant);
+          v = e10 < 0 ? v / kPow10[-e10] : v * kPow10[e10];
+        } else {
+          v = decimal_to_double(mant, int(e10));
+        }
         n->number = neg ? -v : v;
         return KALDRO_OK;
       }
@@ -284,19 +373,26 @@ class Parser {
   const uint8_t *digits(const uint8_t *s, uint64_t &mant, int have) {
     const uint8_t *first = s;
 #if KALDRO_JSON_SWAR
-    while (end_ - s >= 8 && have + int(s - first) + 8 <= 19) {
-      uint64_t v = load64(s);
-      if ((v & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
-          ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
-        break;
-      // Eight digits at once, as 2 x 4 x 2 partial sums.
-      v -= 0x3030303030303030ull;
-      v = (v * 10) + (v >> 8);
-      v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-           (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+    while (end_ - s >= 8) {
+      const uint64_t v = load64(s);
+      // A non-zero byte marks a non-digit; bytes above the first one may be marked
+      // wrongly (a carry), which never matters.
+      const uint64_t odd = ((v & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+                           (((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^
+                            0x3030303030303030ull);
+      const int run = odd ? __builtin_ctzll(odd) >> 3 : 8;
+      if (run == 0) return s;
+      if (have + int(s - first) + run > 19) break;
+      // The run's digits moved to the top bytes (zeros before them), then combined
+      // pairwise: 2 x 4 x 2 partial sums.
+      uint64_t t = (v - 0x3030303030303030ull) << (8 * (8 - run));
+      t = (t * 10) + (t >> 8);
+      t = (((t & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+           (((t >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
           32;
-      mant = mant * 100000000ull + (v & 0xFFFFFFFFull);
-      s += 8;
+      mant = mant * kPow10Int[run] + (t & 0xFFFFFFFFull);
+      s += run;
+      if (run < 8) return s;
     }
 #endif
     while (s < end_ && is_digit(*s)) {

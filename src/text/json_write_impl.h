@@ -25,7 +25,7 @@ inline bool is_container(const kaldro_json_node *n) {
 // by hand, another subtree) restarts a cursor. Hints never fault, so the addresses
 // need not lie inside the tree.
 struct Streams {
-  static constexpr uintptr_t kAhead = 1536;
+  static constexpr uintptr_t kAhead = 3072;
   static constexpr uintptr_t kBehind = 512;
   uintptr_t fwd = 0;
   uintptr_t bwd = 0;
