@@ -253,10 +253,15 @@ inline void write_string(Sink &out, const uint8_t *s, uint64_t n) {
 
 // A member's separator (after the first), quoted key (escaped like a string, up to its
 // NUL) and colon.
+// `plain` is the key's plain length when known (below 255), else 255.
 template <typename Scan>
-inline void write_member_key(Sink &out, bool first, const uint8_t *k) {
+inline void write_member_key(Sink &out, bool first, const uint8_t *k, uint8_t plain_known) {
   const uint8_t *p = k;
-  while (!is_special(*p)) ++p;
+  if (plain_known != 255) {
+    p += plain_known;
+  } else {
+    while (!is_special(*p)) ++p;
+  }
   const uint64_t plain = uint64_t(p - k);
   if (*p == 0 && out.room() >= plain + 6) {
     uint8_t *w = out.w;
@@ -514,6 +519,24 @@ inline uint64_t key_prefix(const char *k) {
   return i == 0 ? 0 : v << (8 * (8 - i));
 }
 
+// The prefix word of key_prefix and, in *plain, the number of bytes before the key's
+// first byte that needs an escape (its NUL at the latest), capped at 255: one pass over
+// the key serves the sort and the writer.
+inline uint64_t key_scan(const char *k, uint8_t *plain) {
+  const uint8_t *u = reinterpret_cast<const uint8_t *>(k);
+  uint32_t i = 0;
+  while (!is_special(u[i])) ++i;
+  *plain = uint8_t(i < 255 ? i : 255);
+  if (i < 8 && u[i] != 0) return key_prefix(k);  // an escaped byte among the first 8
+  const uint32_t take = i < 8 ? i : 8;
+  uint64_t v = 0;
+  for (uint32_t j = 0; j < 8; ++j) {
+    const uint64_t c = j < take ? u[j < take ? j : 0] : 0;
+    v = (v << 8) | c;
+  }
+  return v;
+}
+
 // Key order: bytewise as unsigned values, a key that is a prefix of another first.
 inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) {
   if (pa != pb) return pa > pb;
@@ -523,10 +546,11 @@ inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) 
 
 // Sorts member indices 0..n-1 by key, equal keys keeping their stored order: the result
 // of a plain insertion sort (each entry moves left while the one before it is strictly
-// greater). Objects of up to kSortLocal members sort prefix words on the stack.
+// greater). Objects of up to kSortLocal members sort prefix words on the stack and
+// leave each key's plain length (see key_scan) in plain[], by member index.
 constexpr uint32_t kSortLocal = 64;
 
-inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
+inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n, uint8_t *plain) {
   if (n <= 1) {
     if (n) store_index(order, 0, 0);
     return;
@@ -536,7 +560,7 @@ inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
     uint32_t idx[kSortLocal];
     for (uint32_t i = 0; i < n; ++i) __builtin_prefetch(keys[i]);
     for (uint32_t i = 0; i < n; ++i) {
-      const uint64_t p = key_prefix(keys[i]);
+      const uint64_t p = key_scan(keys[i], plain + i);
       uint32_t j = i;
       while (j > 0 && key_greater(pre[j - 1], keys[idx[j - 1]], p, keys[i])) {
         pre[j] = pre[j - 1];
@@ -546,7 +570,7 @@ inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
       pre[j] = p;
       idx[j] = i;
     }
-    std::memcpy(order, idx, uint64_t(n) * 4);
+    for (uint32_t i = 0; i < n; ++i) store_index(order, i, idx[i]);
     return;
   }
   for (uint32_t i = 0; i < n; ++i) store_index(order, i, i);
@@ -583,9 +607,11 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       kaldro_json_node *const *kids;
       const char *const *keys;  // null for arrays
       const uint8_t *order;     // null for arrays and one-member objects
+      const uint8_t *plain;     // keys' plain lengths by member, or null
       uint32_t next;
       uint32_t count;
     } levels[kWriteMaxDepth];
+    uint8_t plain[kWriteMaxDepth][kSortLocal];
     Streams streams;
     uint32_t sp = 0;
     auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
@@ -593,6 +619,7 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       Level &l = levels[sp++];
       l.next = 0;
       l.order = nullptr;
+      l.plain = nullptr;
       if (n->kind == KALDRO_JSON_OBJECT) {
         sink.byte('{');
         l.kids = n->values;
@@ -600,8 +627,9 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
         l.count = n->member_count;
         if (l.count > 1) {
           uint8_t *order = orders + uint64_t(sp - 1) * order_bytes;
-          sort_members(l.keys, order, l.count);
+          sort_members(l.keys, order, l.count, plain[sp - 1]);
           l.order = order;
+          if (l.count <= kSortLocal) l.plain = plain[sp - 1];
         }
       } else {
         sink.byte('[');
@@ -622,7 +650,8 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       const kaldro_json_node *child;
       if (top.keys) {
         const uint32_t m = top.order ? load_index(top.order, i) : i;
-        write_member_key<Scan>(sink, i == 0, reinterpret_cast<const uint8_t *>(top.keys[m]));
+        write_member_key<Scan>(sink, i == 0, reinterpret_cast<const uint8_t *>(top.keys[m]),
+                               top.plain ? top.plain[m] : 255);
         child = top.kids[m];
       } else {
         if (i) sink.piece(", ", 2);
