@@ -47,10 +47,6 @@ struct Streams {
       __builtin_prefetch(reinterpret_cast<const void *>(bwd));
     }
   }
-  [[gnu::always_inline]] void container(const kaldro_json_node *n) {
-    node(n);
-    list(n->items);
-  }
 };
 
 // Depth D and widest object M of a tree, counted down to depth 64; `broken` is set when
@@ -93,7 +89,6 @@ inline Shape measure_tree(const kaldro_json_node *root) {
       }
       const bool usable = !l.count || (l.kids && (l.keys || enter->kind != KALDRO_JSON_OBJECT));
       if (usable) {
-        streams.node(enter);
         if (l.count) streams.list(l.kids);
         ++sp;
       }
@@ -544,33 +539,64 @@ inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) 
   return std::strcmp(a + 8, b + 8) > 0;
 }
 
+// The order of an object sorted earlier, kept while its prefix words were pairwise
+// distinct: the sort then depended on those words alone, so a later object with the
+// same words in the same places (records of one shape, one after another) takes the
+// same order without sorting. The writer keeps a few, chosen by depth and member count.
+constexpr uint32_t kMemoMembers = 16;
+constexpr uint32_t kMemoSlots = 16;
+struct SortMemo {
+  uint32_t n = 0;  // 0: nothing kept
+  uint64_t pre[kMemoMembers];
+  uint32_t idx[kMemoMembers];
+};
+
 // Sorts member indices 0..n-1 by key, equal keys keeping their stored order: the result
 // of a plain insertion sort (each entry moves left while the one before it is strictly
 // greater). Objects of up to kSortLocal members sort prefix words on the stack and
-// leave each key's plain length (see key_scan) in plain[], by member index.
+// leave each key's plain length (see key_scan) in plain[], by member index; `memo`
+// (may be null) serves objects of up to kMemoMembers.
 constexpr uint32_t kSortLocal = 64;
 
-inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n, uint8_t *plain) {
+inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n, uint8_t *plain,
+                         SortMemo *memo) {
   if (n <= 1) {
     if (n) store_index(order, 0, 0);
     return;
   }
   if (n <= kSortLocal) {
+    uint64_t mine[kSortLocal];
+    for (uint32_t i = 0; i < n; ++i) __builtin_prefetch(keys[i]);
+    for (uint32_t i = 0; i < n; ++i) mine[i] = key_scan(keys[i], plain + i);
+    if (memo && n > kMemoMembers) memo = nullptr;
+    if (memo && memo->n == n && std::memcmp(memo->pre, mine, 8 * uint64_t(n)) == 0) {
+      for (uint32_t i = 0; i < n; ++i) store_index(order, i, memo->idx[i]);
+      return;
+    }
     uint64_t pre[kSortLocal];
     uint32_t idx[kSortLocal];
-    for (uint32_t i = 0; i < n; ++i) __builtin_prefetch(keys[i]);
+    bool distinct = true;
     for (uint32_t i = 0; i < n; ++i) {
-      const uint64_t p = key_scan(keys[i], plain + i);
+      const uint64_t p = mine[i];
       uint32_t j = i;
       while (j > 0 && key_greater(pre[j - 1], keys[idx[j - 1]], p, keys[i])) {
         pre[j] = pre[j - 1];
         idx[j] = idx[j - 1];
         --j;
       }
+      if (j > 0 && pre[j - 1] == p) distinct = false;
+      if (j < i && pre[j + 1] == p) distinct = false;
       pre[j] = p;
       idx[j] = i;
     }
     for (uint32_t i = 0; i < n; ++i) store_index(order, i, idx[i]);
+    if (memo) {
+      memo->n = distinct ? n : 0;
+      if (distinct) {
+        std::memcpy(memo->pre, mine, 8 * uint64_t(n));
+        std::memcpy(memo->idx, idx, 4 * uint64_t(n));
+      }
+    }
     return;
   }
   for (uint32_t i = 0; i < n; ++i) store_index(order, i, i);
@@ -612,10 +638,11 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       uint32_t count;
     } levels[kWriteMaxDepth];
     uint8_t plain[kWriteMaxDepth][kSortLocal];
+    SortMemo memos[kMemoSlots];
     Streams streams;
     uint32_t sp = 0;
     auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
-      streams.container(n);
+      streams.list(n->items);
       Level &l = levels[sp++];
       l.next = 0;
       l.order = nullptr;
@@ -627,7 +654,8 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
         l.count = n->member_count;
         if (l.count > 1) {
           uint8_t *order = orders + uint64_t(sp - 1) * order_bytes;
-          sort_members(l.keys, order, l.count, plain[sp - 1]);
+          sort_members(l.keys, order, l.count, plain[sp - 1],
+                       &memos[(sp * 5 + l.count) % kMemoSlots]);
           l.order = order;
           if (l.count <= kSortLocal) l.plain = plain[sp - 1];
         }
@@ -656,7 +684,7 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       } else {
         if (i) sink.piece(", ", 2);
         child = top.kids[i];
-      }
+        }
       streams.node(child);
       if (is_container(child)) {
         if (sp == shape.depth) return KALDRO_ERR_CAPACITY;
