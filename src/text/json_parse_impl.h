@@ -161,6 +161,22 @@ inline double token_to_double(const uint8_t *start, const uint8_t *end) {
   return std::strtod(buf, nullptr);
 }
 
+// The byte each one-letter escape stands for, by the letter; 0 for the others.
+struct UnescapeTable {
+  uint8_t of[256];
+  constexpr UnescapeTable() : of() {
+    of['"'] = 0x22;
+    of['\\'] = 0x5C;
+    of['/'] = 0x2F;
+    of['b'] = 0x08;
+    of['f'] = 0x0C;
+    of['n'] = 0x0A;
+    of['r'] = 0x0D;
+    of['t'] = 0x09;
+  }
+};
+constexpr UnescapeTable kUnescape{};
+
 // Appends the UTF-8 form of code point cp (below 0x110000) at w; returns the new end.
 inline uint8_t *put_utf8(uint8_t *w, uint32_t cp) {
   if (cp < 0x80) {
@@ -444,10 +460,9 @@ class Parser {
     const uint64_t plain = uint64_t(stop - s);
     std::memcpy(block, s, plain);
     uint8_t *w = block + plain;
-    const uint8_t *c = stop;
+    const uint8_t *c = stop;  // a special byte or the end
+    const bool spare = size_ - used_ >= 32;
     for (;;) {
-      c = Scan::find_special(c, end_);
-      // Copy handled below in one piece: find_special left plain bytes behind.
       if (c == end_) return KALDRO_ERR_INVALID;
       const uint8_t b = *c;
       if (b == '"') {
@@ -459,39 +474,36 @@ class Parser {
       if (end_ - c < 2) return KALDRO_ERR_INVALID;
       const uint8_t e = c[1];
       c += 2;
-      switch (e) {
-        case '"': *w++ = 0x22; break;
-        case '\\': *w++ = 0x5C; break;
-        case '/': *w++ = 0x2F; break;
-        case 'b': *w++ = 0x08; break;
-        case 'f': *w++ = 0x0C; break;
-        case 'n': *w++ = 0x0A; break;
-        case 'r': *w++ = 0x0D; break;
-        case 't': *w++ = 0x09; break;
-        case 'u': {
-          if (end_ - c < 4) return KALDRO_ERR_INVALID;
-          const int32_t unit = read_hex4(c);
-          if (unit < 0) return KALDRO_ERR_INVALID;
-          c += 4;
-          if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (end_ - c < 6 || c[0] != '\\' || c[1] != 'u') return KALDRO_ERR_INVALID;
-            const int32_t low = read_hex4(c + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return KALDRO_ERR_INVALID;
-            c += 6;
-            w = put_utf8(w, 0x10000u + uint32_t(unit - 0xD800) * 1024u + uint32_t(low - 0xDC00));
-          } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return KALDRO_ERR_INVALID;
-          } else {
-            w = put_utf8(w, uint32_t(unit));
-          }
-          break;
-        }
-        default:
+      if (const uint8_t d = kUnescape.of[e]) {
+        *w++ = d;
+      } else if (e == 'u') {
+        if (end_ - c < 4) return KALDRO_ERR_INVALID;
+        const int32_t unit = read_hex4(c);
+        if (unit < 0) return KALDRO_ERR_INVALID;
+        c += 4;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (end_ - c < 6 || c[0] != '\\' || c[1] != 'u') return KALDRO_ERR_INVALID;
+          const int32_t low = read_hex4(c + 2);
+          if (low < 0xDC00 || low > 0xDFFF) return KALDRO_ERR_INVALID;
+          c += 6;
+          w = put_utf8(w, 0x10000u + uint32_t(unit - 0xD800) * 1024u + uint32_t(low - 0xDC00));
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
           return KALDRO_ERR_INVALID;
+        } else {
+          w = put_utf8(w, uint32_t(unit));
+        }
+      } else {
+        return KALDRO_ERR_INVALID;
       }
-      // Plain bytes up to the next special one.
-      const uint8_t *next = Scan::find_special(c, end_);
-      copy_bytes(w, c, uint64_t(next - c));
+      // Plain bytes up to the next special one; with 32 spare arena bytes past the
+      // block, whole blocks are stored (the bytes past the decoded ones are scratch).
+      const uint8_t *next;
+      if (spare) {
+        next = Scan::copy_plain(w, c, end_);
+      } else {
+        next = Scan::find_special(c, end_);
+        copy_bytes(w, c, uint64_t(next - c));
+      }
       w += next - c;
       c = next;
     }
