@@ -30,10 +30,15 @@ struct Frame {
   uint32_t count;
   uint32_t cap_eighths;  // working-list capacity / 8 (capacities are 8 * 2^k)
   uint32_t is_object;
-  uint32_t unused;
+  uint32_t local;  // first entry in the parser's local list, or kSpilled
 };
 static_assert(sizeof(Frame) == 40, "stack entries are 40 bytes");
 constexpr uint32_t kMaxDepth = 64;
+// Entries of open containers are gathered in a local list while it has room; the
+// working lists in the arena are still allocated (the arena's accounting does not
+// change) but only written when a container's entries no longer fit locally.
+constexpr uint32_t kLocalEntries = 256;
+constexpr uint32_t kSpilled = UINT32_MAX;
 constexpr uint64_t kStackBytes = 2560;
 constexpr uint64_t kMaxToken = 63;
 
@@ -237,6 +242,12 @@ class Parser {
   uint64_t used_ = 0;
   Frame *stack_ = nullptr;
   uint32_t depth_ = 0;
+  struct Entry {
+    kaldro_json_node *value;
+    const char *key;
+  };
+  Entry local_[kLocalEntries];
+  uint32_t local_top_ = 0;
 
   void *take(uint64_t bytes) { return arena_take(base_, size_, used_, bytes); }
   void skip_ws() { p_ = Scan::skip_ws(p_, end_); }
@@ -530,6 +541,7 @@ class Parser {
     f.count = 0;
     f.cap_eighths = 1;
     f.is_object = n->kind == KALDRO_JSON_OBJECT;
+    f.local = local_top_;
     f.keys = nullptr;
     f.values = static_cast<kaldro_json_node **>(take(64));
     if (!f.values) return KALDRO_ERR_CAPACITY;
@@ -548,15 +560,29 @@ class Parser {
       if (f.count == UINT32_MAX) return KALDRO_ERR_CAPACITY;
       auto *nv = static_cast<kaldro_json_node **>(take(cap * 2 * 8));
       if (!nv) return KALDRO_ERR_CAPACITY;
-      std::memcpy(static_cast<void *>(nv), f.values, cap * 8);
+      if (f.local == kSpilled) std::memcpy(static_cast<void *>(nv), f.values, cap * 8);
       f.values = nv;
       if (f.is_object) {
         auto *nk = static_cast<const char **>(take(cap * 2 * 8));
         if (!nk) return KALDRO_ERR_CAPACITY;
-        std::memcpy(static_cast<void *>(nk), f.keys, cap * 8);
+        if (f.local == kSpilled) std::memcpy(static_cast<void *>(nk), f.keys, cap * 8);
         f.keys = nk;
       }
       f.cap_eighths *= 2;
+    }
+    if (f.local != kSpilled) {
+      if (local_top_ < kLocalEntries) {
+        local_[local_top_++] = {v, key};
+        ++f.count;
+        return KALDRO_OK;
+      }
+      // The local list is full: this container's entries move to its working lists.
+      for (uint32_t i = 0; i < f.count; ++i) {
+        f.values[i] = local_[f.local + i].value;
+        if (f.is_object) f.keys[i] = local_[f.local + i].key;
+      }
+      local_top_ = f.local;
+      f.local = kSpilled;
     }
     f.values[f.count] = v;
     if (f.is_object) f.keys[f.count] = key;
@@ -569,23 +595,36 @@ class Parser {
     ++p_;
     const uint64_t bytes = f.count ? uint64_t(f.count) * 8 : 8;
     kaldro_json_node *n = f.node;
+    const Entry *local = f.local == kSpilled ? nullptr : local_ + f.local;
     if (f.is_object) {
       auto *keys = static_cast<const char **>(take(bytes));
       if (!keys) return KALDRO_ERR_CAPACITY;
       auto *vals = static_cast<kaldro_json_node **>(take(bytes));
       if (!vals) return KALDRO_ERR_CAPACITY;
-      std::memcpy(static_cast<void *>(keys), f.keys, uint64_t(f.count) * 8);
-      std::memcpy(static_cast<void *>(vals), f.values, uint64_t(f.count) * 8);
+      if (local) {
+        for (uint32_t i = 0; i < f.count; ++i) {
+          keys[i] = local[i].key;
+          vals[i] = local[i].value;
+        }
+      } else {
+        std::memcpy(static_cast<void *>(keys), f.keys, uint64_t(f.count) * 8);
+        std::memcpy(static_cast<void *>(vals), f.values, uint64_t(f.count) * 8);
+      }
       n->keys = keys;
       n->values = vals;
       n->member_count = f.count;
     } else {
       auto *items = static_cast<kaldro_json_node **>(take(bytes));
       if (!items) return KALDRO_ERR_CAPACITY;
-      std::memcpy(static_cast<void *>(items), f.values, uint64_t(f.count) * 8);
+      if (local) {
+        for (uint32_t i = 0; i < f.count; ++i) items[i] = local[i].value;
+      } else {
+        std::memcpy(static_cast<void *>(items), f.values, uint64_t(f.count) * 8);
+      }
       n->items = items;
       n->count = f.count;
     }
+    if (local) local_top_ = f.local;
     --depth_;
     return KALDRO_OK;
   }
