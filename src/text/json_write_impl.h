@@ -415,7 +415,7 @@ inline int format_g17_fast(char *buf, double v, bool *plain = nullptr) {
       return int_len;
     }
     buf[int_len] = '.';
-    std::memcpy(buf + int_len + 1, dig + int_len, 16);
+    copy_bytes(buf + int_len + 1, dig + int_len, uint64_t(nd - int_len));
     return nd + 1;
   }
   // 0.000ddd
