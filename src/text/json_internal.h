@@ -37,15 +37,21 @@ inline uint8_t *arena_take(uint8_t *base, uint64_t size, uint64_t &used, uint64_
   auto *d = static_cast<uint8_t *>(dst);
   const auto *s = static_cast<const uint8_t *>(src);
   if (n >= 8) {
-    if (n > 16) {
+    if (n > 32) {
       std::memcpy(d, s, n);
-      return;
+    } else if (n > 16) {
+      uint8_t a[16], b[16];
+      std::memcpy(a, s, 16);
+      std::memcpy(b, s + n - 16, 16);
+      std::memcpy(d, a, 16);
+      std::memcpy(d + n - 16, b, 16);
+    } else {
+      uint64_t a, b;
+      std::memcpy(&a, s, 8);
+      std::memcpy(&b, s + n - 8, 8);
+      std::memcpy(d, &a, 8);
+      std::memcpy(d + n - 8, &b, 8);
     }
-    uint64_t a, b;
-    std::memcpy(&a, s, 8);
-    std::memcpy(&b, s + n - 8, 8);
-    std::memcpy(d, &a, 8);
-    std::memcpy(d + n - 8, &b, 8);
   } else if (n >= 4) {
     uint32_t a, b;
     std::memcpy(&a, s, 4);
@@ -62,6 +68,8 @@ inline uint8_t *arena_take(uint8_t *base, uint64_t size, uint64_t &used, uint64_
     *d = *s;
   }
 }
+
+inline bool is_ws(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Bytes that end a plain run inside a string: the quotation mark, the backslash and the
 // control bytes below 0x20 (the parser rejects them, the writer escapes them).
@@ -132,6 +140,41 @@ inline const uint8_t *find_quote_portable(const uint8_t *p, const uint8_t *end) 
   while (p < end && *p != '"' && *p != '\\') ++p;
   return p;
 }
+
+// Copies the plain bytes of [s, end) to w up to the first special byte, whose position
+// it returns; whole words are stored, so up to 7 bytes past that position may be
+// written too, never more than end - s bytes in all.
+inline const uint8_t *copy_plain_portable(uint8_t *w, const uint8_t *s, const uint8_t *end) {
+#if KALDRO_JSON_SWAR
+  while (end - s >= 8) {
+    const uint64_t v = load64(s);
+    std::memcpy(w, &v, 8);
+    const uint64_t m = special_mask64(v);
+    if (m) return s + (__builtin_ctzll(m) >> 3);
+    s += 8;
+    w += 8;
+  }
+#endif
+  while (s < end && !is_special(*s)) *w++ = *s++;
+  return s;
+}
+
+// The portable scans: a word at a time where that pays.
+struct ScanPortable {
+  static const uint8_t *find_special(const uint8_t *p, const uint8_t *end) {
+    return find_special_portable(p, end);
+  }
+  static const uint8_t *find_quote(const uint8_t *p, const uint8_t *end) {
+    return find_quote_portable(p, end);
+  }
+  static const uint8_t *skip_ws(const uint8_t *p, const uint8_t *end) {
+    while (p < end && is_ws(*p)) ++p;
+    return p;
+  }
+  static const uint8_t *copy_plain(uint8_t *w, const uint8_t *s, const uint8_t *end) {
+    return copy_plain_portable(w, s, end);
+  }
+};
 
 }  // namespace
 

@@ -12,7 +12,6 @@
 namespace kaldro::json {
 namespace {
 
-inline bool is_ws(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 inline bool is_digit(uint8_t c) { return uint8_t(c - '0') < 10; }
 inline bool is_number_char(uint8_t c) {
   return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
@@ -31,10 +30,15 @@ struct Frame {
   uint32_t count;
   uint32_t cap_eighths;  // working-list capacity / 8 (capacities are 8 * 2^k)
   uint32_t is_object;
-  uint32_t unused;
+  uint32_t local;  // first entry in the parser's local list, or kSpilled
 };
 static_assert(sizeof(Frame) == 40, "stack entries are 40 bytes");
 constexpr uint32_t kMaxDepth = 64;
+// Entries of open containers are gathered in a local list while it has room; the
+// working lists in the arena are still allocated (the arena's accounting does not
+// change) but only written when a container's entries no longer fit locally.
+constexpr uint32_t kLocalEntries = 256;
+constexpr uint32_t kSpilled = UINT32_MAX;
 constexpr uint64_t kStackBytes = 2560;
 constexpr uint64_t kMaxToken = 63;
 
@@ -69,6 +73,84 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Powers of five up to 5^22, all below 2^52.
+struct Pow5Table {
+  uint64_t of[23];
+  constexpr Pow5Table() : of() {
+    uint64_t v = 1;
+    for (int k = 0; k < 23; ++k, v *= 5) of[k] = v;
+  }
+};
+constexpr Pow5Table kPow5{};
+
+constexpr uint64_t kPow10Int[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+inline int bit_length(unsigned __int128 v) {
+  const uint64_t hi = uint64_t(v >> 64);
+  return hi ? 128 - __builtin_clzll(hi) : 64 - __builtin_clzll(uint64_t(v) | 1) - (uint64_t(v) == 0);
+}
+
+// The double nearest to top' * 2^exp2, where top' is the integer `top` (at most 128
+// bits, non-zero) followed by a sticky bit for non-zero bits below it: rounded to 53
+// bits, ties to even. The result must be a normal double.
+inline double round_to_double(unsigned __int128 top, bool sticky, int exp2) {
+  const int bl = bit_length(top);
+  uint64_t sig;
+  if (bl <= 53) {
+    sig = uint64_t(top) << (53 - bl);
+    exp2 -= 53 - bl;
+  } else {
+    const int drop = bl - 53;
+    sig = uint64_t(top >> drop);
+    const unsigned __int128 rest = top & ((static_cast<unsigned __int128>(1) << drop) - 1);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (drop - 1);
+    if (rest > half || (rest == half && (sticky || (sig & 1)))) ++sig;
+    exp2 += drop;
+    if (sig >> 53) {
+      sig >>= 1;
+      ++exp2;
+    }
+  }
+  // sig is in [2^52, 2^53) and the value is sig * 2^exp2.
+  const uint64_t bits = (uint64_t(exp2 + 52 + 1023) << 52) | (sig & ((uint64_t(1) << 52) - 1));
+  double v;
+  std::memcpy(&v, &bits, 8);
+  return v;
+}
+
+// Floor of (hi * 2^64 + lo) / d and the remainder, for hi < d.
+inline uint64_t divide_128(uint64_t hi, uint64_t lo, uint64_t d, uint64_t *rem) {
+#if defined(__x86_64__)
+  uint64_t q, r;
+  __asm__("divq %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d));
+  *rem = r;
+  return q;
+#else
+  const unsigned __int128 n = (static_cast<unsigned __int128>(hi) << 64) | lo;
+  *rem = uint64_t(n % d);
+  return uint64_t(n / d);
+#endif
+}
+
+// mant * 10^e10 correctly rounded, for 0 < mant < 2^64 and |e10| <= 22, in integers:
+// mant * 5^e10 exactly when e10 >= 0, otherwise a quotient of at least 63 bits by 5^-e10
+// with the remainder as the sticky bit. The results are far inside the normal range.
+inline double decimal_to_double(uint64_t mant, int e10) {
+  if (e10 >= 0) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(mant) * kPow5.of[e10];
+    return round_to_double(p, false, e10);
+  }
+  const int k = -e10;
+  const uint64_t d = kPow5.of[k];
+  const int d_bits = 64 - __builtin_clzll(d);
+  const int m_bits = 64 - __builtin_clzll(mant);
+  const int sh = 64 - m_bits + d_bits - 1;  // mant * 2^sh < d * 2^64
+  const unsigned __int128 n = static_cast<unsigned __int128>(mant) << sh;
+  uint64_t rem;
+  const uint64_t q = divide_128(uint64_t(n >> 64), uint64_t(n), d, &rem);
+  return round_to_double(q, rem != 0, -sh - k);
+}
+
 // Converts a floating token exactly as strtod would: from_chars reads the same longest
 // decimal prefix and rounds it the same way; what it refuses (values out of range, a
 // token without digits) goes to strtod itself on a NUL-terminated copy.
@@ -83,6 +165,22 @@ inline double token_to_double(const uint8_t *start, const uint8_t *end) {
   buf[n] = '\0';
   return std::strtod(buf, nullptr);
 }
+
+// The byte each one-letter escape stands for, by the letter; 0 for the others.
+struct UnescapeTable {
+  uint8_t of[256];
+  constexpr UnescapeTable() : of() {
+    of['"'] = 0x22;
+    of['\\'] = 0x5C;
+    of['/'] = 0x2F;
+    of['b'] = 0x08;
+    of['f'] = 0x0C;
+    of['n'] = 0x0A;
+    of['r'] = 0x0D;
+    of['t'] = 0x09;
+  }
+};
+constexpr UnescapeTable kUnescape{};
 
 // Appends the UTF-8 form of code point cp (below 0x110000) at w; returns the new end.
 inline uint8_t *put_utf8(uint8_t *w, uint32_t cp) {
@@ -144,6 +242,12 @@ class Parser {
   uint64_t used_ = 0;
   Frame *stack_ = nullptr;
   uint32_t depth_ = 0;
+  struct Entry {
+    kaldro_json_node *value;
+    const char *key;
+  };
+  Entry local_[kLocalEntries];
+  uint32_t local_top_ = 0;
 
   void *take(uint64_t bytes) { return arena_take(base_, size_, used_, bytes); }
   void skip_ws() { p_ = Scan::skip_ws(p_, end_); }
@@ -255,8 +359,13 @@ class Parser {
     }
     if (!floating) {
       n->kind = KALDRO_JSON_INT;
-      if (shaped && int_digits <= 18) {
-        n->integer = neg ? -int64_t(mant) : int64_t(mant);
+      if (shaped && int_digits <= 19) {
+        // Up to 19 digits fit 64 bits unsigned; strtoll saturates at the range's ends.
+        if (neg) {
+          n->integer = mant <= uint64_t(INT64_MAX) ? -int64_t(mant) : INT64_MIN;
+        } else {
+          n->integer = mant <= uint64_t(INT64_MAX) ? int64_t(mant) : INT64_MAX;
+        }
       } else {
         n->integer = token_to_int(start, t);
       }
@@ -269,9 +378,15 @@ class Parser {
         return KALDRO_OK;
       }
       const int64_t e10 = exp10 - frac_digits;
-      if (mant <= (uint64_t(1) << 53) && e10 >= -22 && e10 <= 22) {
-        double v = double(mant);
-        v = e10 < 0 ? v / kPow10[-e10] : v * kPow10[e10];
+      if (e10 >= -22 && e10 <= 22) {
+        double v;
+        if (mant <= (uint64_t(1) << 53)) {
+          // Both operands are exact doubles, so one rounding gives the nearest value.
+          v = double(mant);
+          v = e10 < 0 ? v / kPow10[-e10] : v * kPow10[e10];
+        } else {
+          v = decimal_to_double(mant, int(e10));
+        }
         n->number = neg ? -v : v;
         return KALDRO_OK;
       }
@@ -285,19 +400,26 @@ class Parser {
   const uint8_t *digits(const uint8_t *s, uint64_t &mant, int have) {
     const uint8_t *first = s;
 #if KALDRO_JSON_SWAR
-    while (end_ - s >= 8 && have + int(s - first) + 8 <= 19) {
-      uint64_t v = load64(s);
-      if ((v & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
-          ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
-        break;
-      // Eight digits at once, as 2 x 4 x 2 partial sums.
-      v -= 0x3030303030303030ull;
-      v = (v * 10) + (v >> 8);
-      v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-           (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+    while (end_ - s >= 8) {
+      const uint64_t v = load64(s);
+      // A non-zero byte marks a non-digit; bytes above the first one may be marked
+      // wrongly (a carry), which never matters.
+      const uint64_t odd = ((v & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+                           (((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^
+                            0x3030303030303030ull);
+      const int run = odd ? __builtin_ctzll(odd) >> 3 : 8;
+      if (run == 0) return s;
+      if (have + int(s - first) + run > 19) break;
+      // The run's digits moved to the top bytes (zeros before them), then combined
+      // pairwise: 2 x 4 x 2 partial sums.
+      uint64_t t = (v - 0x3030303030303030ull) << (8 * (8 - run));
+      t = (t * 10) + (t >> 8);
+      t = (((t & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+           (((t >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
           32;
-      mant = mant * 100000000ull + (v & 0xFFFFFFFFull);
-      s += 8;
+      mant = mant * kPow10Int[run] + (t & 0xFFFFFFFFull);
+      s += run;
+      if (run < 8) return s;
     }
 #endif
     while (s < end_ && is_digit(*s)) {
@@ -349,10 +471,9 @@ class Parser {
     const uint64_t plain = uint64_t(stop - s);
     std::memcpy(block, s, plain);
     uint8_t *w = block + plain;
-    const uint8_t *c = stop;
+    const uint8_t *c = stop;  // a special byte or the end
+    const bool spare = size_ - used_ >= 32;
     for (;;) {
-      c = Scan::find_special(c, end_);
-      // Copy handled below in one piece: find_special left plain bytes behind.
       if (c == end_) return KALDRO_ERR_INVALID;
       const uint8_t b = *c;
       if (b == '"') {
@@ -364,39 +485,36 @@ class Parser {
       if (end_ - c < 2) return KALDRO_ERR_INVALID;
       const uint8_t e = c[1];
       c += 2;
-      switch (e) {
-        case '"': *w++ = 0x22; break;
-        case '\\': *w++ = 0x5C; break;
-        case '/': *w++ = 0x2F; break;
-        case 'b': *w++ = 0x08; break;
-        case 'f': *w++ = 0x0C; break;
-        case 'n': *w++ = 0x0A; break;
-        case 'r': *w++ = 0x0D; break;
-        case 't': *w++ = 0x09; break;
-        case 'u': {
-          if (end_ - c < 4) return KALDRO_ERR_INVALID;
-          const int32_t unit = read_hex4(c);
-          if (unit < 0) return KALDRO_ERR_INVALID;
-          c += 4;
-          if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (end_ - c < 6 || c[0] != '\\' || c[1] != 'u') return KALDRO_ERR_INVALID;
-            const int32_t low = read_hex4(c + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return KALDRO_ERR_INVALID;
-            c += 6;
-            w = put_utf8(w, 0x10000u + uint32_t(unit - 0xD800) * 1024u + uint32_t(low - 0xDC00));
-          } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return KALDRO_ERR_INVALID;
-          } else {
-            w = put_utf8(w, uint32_t(unit));
-          }
-          break;
-        }
-        default:
+      if (const uint8_t d = kUnescape.of[e]) {
+        *w++ = d;
+      } else if (e == 'u') {
+        if (end_ - c < 4) return KALDRO_ERR_INVALID;
+        const int32_t unit = read_hex4(c);
+        if (unit < 0) return KALDRO_ERR_INVALID;
+        c += 4;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (end_ - c < 6 || c[0] != '\\' || c[1] != 'u') return KALDRO_ERR_INVALID;
+          const int32_t low = read_hex4(c + 2);
+          if (low < 0xDC00 || low > 0xDFFF) return KALDRO_ERR_INVALID;
+          c += 6;
+          w = put_utf8(w, 0x10000u + uint32_t(unit - 0xD800) * 1024u + uint32_t(low - 0xDC00));
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
           return KALDRO_ERR_INVALID;
+        } else {
+          w = put_utf8(w, uint32_t(unit));
+        }
+      } else {
+        return KALDRO_ERR_INVALID;
       }
-      // Plain bytes up to the next special one.
-      const uint8_t *next = Scan::find_special(c, end_);
-      copy_bytes(w, c, uint64_t(next - c));
+      // Plain bytes up to the next special one; with 32 spare arena bytes past the
+      // block, whole blocks are stored (the bytes past the decoded ones are scratch).
+      const uint8_t *next;
+      if (spare) {
+        next = Scan::copy_plain(w, c, end_);
+      } else {
+        next = Scan::find_special(c, end_);
+        copy_bytes(w, c, uint64_t(next - c));
+      }
       w += next - c;
       c = next;
     }
@@ -423,6 +541,7 @@ class Parser {
     f.count = 0;
     f.cap_eighths = 1;
     f.is_object = n->kind == KALDRO_JSON_OBJECT;
+    f.local = local_top_;
     f.keys = nullptr;
     f.values = static_cast<kaldro_json_node **>(take(64));
     if (!f.values) return KALDRO_ERR_CAPACITY;
@@ -441,15 +560,29 @@ class Parser {
       if (f.count == UINT32_MAX) return KALDRO_ERR_CAPACITY;
       auto *nv = static_cast<kaldro_json_node **>(take(cap * 2 * 8));
       if (!nv) return KALDRO_ERR_CAPACITY;
-      std::memcpy(static_cast<void *>(nv), f.values, cap * 8);
+      if (f.local == kSpilled) std::memcpy(static_cast<void *>(nv), f.values, cap * 8);
       f.values = nv;
       if (f.is_object) {
         auto *nk = static_cast<const char **>(take(cap * 2 * 8));
         if (!nk) return KALDRO_ERR_CAPACITY;
-        std::memcpy(static_cast<void *>(nk), f.keys, cap * 8);
+        if (f.local == kSpilled) std::memcpy(static_cast<void *>(nk), f.keys, cap * 8);
         f.keys = nk;
       }
       f.cap_eighths *= 2;
+    }
+    if (f.local != kSpilled) {
+      if (local_top_ < kLocalEntries) {
+        local_[local_top_++] = {v, key};
+        ++f.count;
+        return KALDRO_OK;
+      }
+      // The local list is full: this container's entries move to its working lists.
+      for (uint32_t i = 0; i < f.count; ++i) {
+        f.values[i] = local_[f.local + i].value;
+        if (f.is_object) f.keys[i] = local_[f.local + i].key;
+      }
+      local_top_ = f.local;
+      f.local = kSpilled;
     }
     f.values[f.count] = v;
     if (f.is_object) f.keys[f.count] = key;
@@ -462,23 +595,36 @@ class Parser {
     ++p_;
     const uint64_t bytes = f.count ? uint64_t(f.count) * 8 : 8;
     kaldro_json_node *n = f.node;
+    const Entry *local = f.local == kSpilled ? nullptr : local_ + f.local;
     if (f.is_object) {
       auto *keys = static_cast<const char **>(take(bytes));
       if (!keys) return KALDRO_ERR_CAPACITY;
       auto *vals = static_cast<kaldro_json_node **>(take(bytes));
       if (!vals) return KALDRO_ERR_CAPACITY;
-      std::memcpy(static_cast<void *>(keys), f.keys, uint64_t(f.count) * 8);
-      std::memcpy(static_cast<void *>(vals), f.values, uint64_t(f.count) * 8);
+      if (local) {
+        for (uint32_t i = 0; i < f.count; ++i) {
+          keys[i] = local[i].key;
+          vals[i] = local[i].value;
+        }
+      } else {
+        std::memcpy(static_cast<void *>(keys), f.keys, uint64_t(f.count) * 8);
+        std::memcpy(static_cast<void *>(vals), f.values, uint64_t(f.count) * 8);
+      }
       n->keys = keys;
       n->values = vals;
       n->member_count = f.count;
     } else {
       auto *items = static_cast<kaldro_json_node **>(take(bytes));
       if (!items) return KALDRO_ERR_CAPACITY;
-      std::memcpy(static_cast<void *>(items), f.values, uint64_t(f.count) * 8);
+      if (local) {
+        for (uint32_t i = 0; i < f.count; ++i) items[i] = local[i].value;
+      } else {
+        std::memcpy(static_cast<void *>(items), f.values, uint64_t(f.count) * 8);
+      }
       n->items = items;
       n->count = f.count;
     }
+    if (local) local_top_ = f.local;
     --depth_;
     return KALDRO_OK;
   }
@@ -523,20 +669,6 @@ class Parser {
       if (v->kind == KALDRO_JSON_ARRAY || v->kind == KALDRO_JSON_OBJECT) KALDRO_TRY(push(v));
     }
     return KALDRO_OK;
-  }
-};
-
-// The portable scans: a word at a time where that pays.
-struct ScanPortable {
-  static const uint8_t *find_special(const uint8_t *p, const uint8_t *end) {
-    return find_special_portable(p, end);
-  }
-  static const uint8_t *find_quote(const uint8_t *p, const uint8_t *end) {
-    return find_quote_portable(p, end);
-  }
-  static const uint8_t *skip_ws(const uint8_t *p, const uint8_t *end) {
-    while (p < end && is_ws(*p)) ++p;
-    return p;
   }
 };
 

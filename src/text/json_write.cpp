@@ -12,7 +12,7 @@ kaldro_status write_tier(int tier, const kaldro_json_node *root, void *out, uint
 #else
   (void)tier;
 #endif
-  return write_with<WriteScanPortable>(root, out, out_cap, out_len, workspace, workspace_bytes);
+  return write_with<ScanPortable>(root, out, out_cap, out_len, workspace, workspace_bytes);
 }
 
 }  // namespace kaldro::json

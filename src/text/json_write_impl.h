@@ -13,30 +13,41 @@ namespace kaldro::json {
 namespace {
 
 constexpr uint32_t kWriteMaxDepth = 64;
-// How many children ahead the traversals ask the memory system for (prefetch hints
-// never fault, so null and stale pointers are harmless here).
-constexpr uint32_t kPrefetchAhead = 8;
 
 inline bool is_container(const kaldro_json_node *n) {
   return n->kind == KALDRO_JSON_ARRAY || n->kind == KALDRO_JSON_OBJECT;
 }
-inline uint32_t entry_count(const kaldro_json_node *n) {
-  return n->kind == KALDRO_JSON_ARRAY ? n->count : n->member_count;
-}
 
-// Parsed trees lie in document order: nodes run forward through the arena while the
-// pointer arrays of closed containers run backward from its far end. On entering a
-// container the traversals hint both streams ahead, which hides much of the latency
-// of deep chains of small containers. Hints never fault, so the addresses need not be
-// inside the tree.
-inline void prefetch_streams(const kaldro_json_node *n) {
-  const uintptr_t node = reinterpret_cast<uintptr_t>(n);
-  const uintptr_t list = reinterpret_cast<uintptr_t>(n->items);
-  __builtin_prefetch(reinterpret_cast<const void *>(node + 512));
-  __builtin_prefetch(reinterpret_cast<const void *>(node + 1024));
-  __builtin_prefetch(reinterpret_cast<const void *>(list - 128));
-  __builtin_prefetch(reinterpret_cast<const void *>(list - 256));
-}
+// Both traversals read a tree that usually lies in document order: parsed nodes, keys
+// and strings run forward through the arena, and the pointer arrays of closed
+// containers run backward within each finished subtree. Two cursors keep hints a fixed
+// distance ahead of each stream, each line hinted once; a jump elsewhere (a tree built
+// by hand, another subtree) restarts a cursor. Hints never fault, so the addresses
+// need not lie inside the tree.
+struct Streams {
+  static constexpr uintptr_t kAhead = 3072;
+  static constexpr uintptr_t kBehind = 512;
+  uintptr_t fwd = 0;
+  uintptr_t bwd = 0;
+
+  [[gnu::always_inline]] void node(const void *n) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(n) & ~uintptr_t(63);
+    if (a > fwd || a + kAhead < fwd) fwd = a + kAhead / 2;
+    while (fwd < a + kAhead) {
+      __builtin_prefetch(reinterpret_cast<const void *>(fwd));
+      fwd += 64;
+    }
+  }
+  [[gnu::always_inline]] void list(const void *l) {
+    if (!l) return;
+    const uintptr_t a = reinterpret_cast<uintptr_t>(l) & ~uintptr_t(63);
+    if (a < bwd || a > bwd + kBehind) bwd = a;
+    while (bwd + kBehind > a) {
+      bwd -= 64;
+      __builtin_prefetch(reinterpret_cast<const void *>(bwd));
+    }
+  }
+};
 
 // Depth D and widest object M of a tree, counted down to depth 64; `broken` is set when
 // a container within those levels holds a null array, item, key or value pointer.
@@ -50,60 +61,57 @@ inline Shape measure_tree(const kaldro_json_node *root) {
   Shape shape;
   if (!is_container(root)) return shape;
   struct Level {
-    const kaldro_json_node *node;
+    kaldro_json_node *const *kids;
+    const char *const *keys;  // null for arrays
     uint32_t next;
+    uint32_t count;
   } levels[kWriteMaxDepth];
+  Streams streams;
   uint32_t sp = 0;
   const kaldro_json_node *enter = root;
   for (;;) {
     if (enter) {
       // A container at depth sp + 1 (at most 64).
-      const uint32_t n = entry_count(enter);
       if (sp + 1 > shape.depth) shape.depth = sp + 1;
+      Level &l = levels[sp];
+      l.next = 0;
       if (enter->kind == KALDRO_JSON_OBJECT) {
-        if (n > shape.members) shape.members = n;
-        if (n && (!enter->keys || !enter->values)) {
-          shape.broken = true;
-          enter = nullptr;
-          if (sp == 0) break;
-          continue;
-        }
-      } else if (n && !enter->items) {
-        shape.broken = true;
-        enter = nullptr;
-        if (sp == 0) break;
-        continue;
+        l.count = enter->member_count;
+        l.kids = enter->values;
+        l.keys = enter->keys;
+        if (l.count > shape.members) shape.members = l.count;
+        if (l.count && (!l.keys || !l.kids)) shape.broken = true;
+      } else {
+        l.count = enter->count;
+        l.kids = enter->items;
+        l.keys = nullptr;
+        if (l.count && !l.kids) shape.broken = true;
       }
-      // The children are read one after another; ask for the first few at once.
-      prefetch_streams(enter);
-      kaldro_json_node *const *kids = enter->kind == KALDRO_JSON_OBJECT ? enter->values : enter->items;
-      for (uint32_t k = 0; k < n && k < kPrefetchAhead; ++k) __builtin_prefetch(kids[k]);
-      levels[sp++] = {enter, 0};
+      const bool usable = !l.count || (l.kids && (l.keys || enter->kind != KALDRO_JSON_OBJECT));
+      if (usable) {
+        if (l.count) streams.list(l.kids);
+        ++sp;
+      }
       enter = nullptr;
     }
     if (sp == 0) break;
+    // The children of the top container, up to the next container among them.
     Level &top = levels[sp - 1];
-    const kaldro_json_node *node = top.node;
-    const uint32_t n = entry_count(node);
-    if (top.next == n) {
-      --sp;
-      continue;
+    while (top.next < top.count) {
+      const uint32_t i = top.next++;
+      const kaldro_json_node *child = top.kids[i];
+      if (top.keys && !top.keys[i]) shape.broken = true;
+      if (!child) {
+        shape.broken = true;
+        continue;
+      }
+      streams.node(child);
+      if (is_container(child) && sp < kWriteMaxDepth) {
+        enter = child;
+        break;
+      }
     }
-    const uint32_t i = top.next++;
-    const kaldro_json_node *child;
-    if (node->kind == KALDRO_JSON_OBJECT) {
-      if (!node->keys[i]) shape.broken = true;
-      child = node->values[i];
-      if (i + kPrefetchAhead < n) __builtin_prefetch(node->values[i + kPrefetchAhead]);
-    } else {
-      child = node->items[i];
-      if (i + kPrefetchAhead < n) __builtin_prefetch(node->items[i + kPrefetchAhead]);
-    }
-    if (!child) {
-      shape.broken = true;
-      continue;
-    }
-    if (is_container(child) && sp < kWriteMaxDepth) enter = child;
+    if (!enter) --sp;
   }
   return shape;
 }
@@ -111,7 +119,9 @@ inline Shape measure_tree(const kaldro_json_node *root) {
 // Bounded output: every piece is stored whole or, from the first piece that does not
 // fit, nothing more; the length always grows by the piece's size. While storing, `w`
 // runs from the buffer's start towards `limit`; once nothing more is to be stored (or
-// there is no buffer) `w` is null and `extra` counts the length past what was stored.
+// there is no buffer) `w` and `limit` are null and `extra` counts the length past what
+// was stored. room() is what may still be stored directly: the writers store a whole
+// item at once when its longest possible text fits, and go piece by piece otherwise.
 struct Sink {
   uint8_t *start;
   uint8_t *w;
@@ -127,9 +137,10 @@ struct Sink {
   }
 
   uint64_t length() const { return (w ? uint64_t(w - start) : stored) + extra; }
+  uint64_t room() const { return uint64_t(limit - w); }
 
   [[gnu::always_inline]] void piece(const void *src, uint64_t n) {
-    if (w && uint64_t(limit - w) >= n) {
+    if (room() >= n && w) {
       copy_bytes(w, src, n);
       w += n;
     } else {
@@ -137,82 +148,66 @@ struct Sink {
     }
   }
   [[gnu::always_inline]] void byte(uint8_t c) {
-    if (w && w != limit) {
+    if (w != limit) {
       *w++ = c;
     } else {
       miss(1);
     }
   }
   // A run of plain bytes is a run of one-byte pieces: as many as fit are stored.
-  [[gnu::always_inline]] void run(const uint8_t *src, uint64_t n) {
-    if (w && uint64_t(limit - w) >= n) {
-      copy_bytes(w, src, n);
+  void run(const uint8_t *src, uint64_t n) {
+    if (room() >= n) {
+      if (n) std::memcpy(w, src, n);
       w += n;
     } else {
-      if (w) {
-        const uint64_t left = uint64_t(limit - w);
-        std::memcpy(w, src, left);
-        w += left;
-        n -= left;
-      }
-      miss(n);
+      const uint64_t left = room();
+      if (left) std::memcpy(w, src, left);
+      w += left;
+      miss(n - left);
     }
   }
 
  private:
   uint64_t stored = 0;
-  void miss(uint64_t n) {
+  [[gnu::noinline]] void miss(uint64_t n) {
     if (w) {
       stored = uint64_t(w - start);
       w = nullptr;
+      limit = nullptr;
       overflow = true;
     }
     extra += n;
   }
 };
 
+// The escape of a byte that needs one, at e; returns its length (2 or 6).
+inline uint32_t escape_text(uint8_t *e, uint8_t c) {
+  static constexpr char kShort[32] = {0, 0, 0, 0, 0, 0, 0, 0, 'b', 't', 'n', 0, 'f', 'r'};
+  static const char kHex[] = "0123456789abcdef";
+  e[0] = '\\';
+  if (c == '"' || c == '\\') {
+    e[1] = c;
+    return 2;
+  }
+  if (kShort[c]) {
+    e[1] = uint8_t(kShort[c]);
+    return 2;
+  }
+  std::memcpy(e + 1, "u00", 3);
+  e[4] = uint8_t(kHex[c >> 4]);
+  e[5] = uint8_t(kHex[c & 15]);
+  return 6;
+}
+
 inline void write_escape(Sink &out, uint8_t c) {
-  char e[6] = {'\\', 0, 0, 0, 0, 0};
-  switch (c) {
-    case '"': e[1] = '"'; break;
-    case '\\': e[1] = '\\'; break;
-    case 0x08: e[1] = 'b'; break;
-    case 0x09: e[1] = 't'; break;
-    case 0x0A: e[1] = 'n'; break;
-    case 0x0C: e[1] = 'f'; break;
-    case 0x0D: e[1] = 'r'; break;
-    default: {
-      static const char kHex[] = "0123456789abcdef";
-      e[1] = 'u';
-      e[2] = '0';
-      e[3] = '0';
-      e[4] = kHex[c >> 4];
-      e[5] = kHex[c & 15];
-      out.piece(e, 6);
-      return;
-    }
-  }
-  out.piece(e, 2);
+  uint8_t e[6];
+  out.piece(e, escape_text(e, c));
 }
 
-// A key: escaped like a string, up to its NUL (found on the way, not measured first).
-inline void write_key(Sink &out, const uint8_t *s) {
-  out.byte('"');
-  for (;;) {
-    const uint8_t *p = s;
-    while (!is_special(*p)) ++p;
-    if (p != s) out.run(s, uint64_t(p - s));
-    if (*p == 0) break;
-    write_escape(out, *p);
-    s = p + 1;
-  }
-  out.byte('"');
-}
-
+// Bytes of [s, end) escaped, piece by piece (the exact path near the buffer's end and
+// for length queries).
 template <typename Scan>
-inline void write_string(Sink &out, const uint8_t *s, uint64_t n) {
-  out.byte('"');
-  const uint8_t *end = s + n;
+inline void write_escaped_pieces(Sink &out, const uint8_t *s, const uint8_t *end) {
   while (s < end) {
     const uint8_t *stop = Scan::find_special(s, end);
     if (stop != s) out.run(s, uint64_t(stop - s));
@@ -220,49 +215,141 @@ inline void write_string(Sink &out, const uint8_t *s, uint64_t n) {
     write_escape(out, *stop);
     s = stop + 1;
   }
+}
+
+// Bytes of [s, end) escaped, stored at w without checks (the caller has room for six
+// bytes per input byte); returns the new end.
+template <typename Scan>
+inline uint8_t *put_escaped(uint8_t *w, const uint8_t *s, const uint8_t *end) {
+  while (s < end) {
+    const uint8_t *stop = Scan::copy_plain(w, s, end);
+    w += stop - s;
+    if (stop == end) break;
+    w += escape_text(w, *stop);
+    s = stop + 1;
+  }
+  return w;
+}
+
+template <typename Scan>
+inline void write_string(Sink &out, const uint8_t *s, uint64_t n) {
+  if (out.room() >= 6 * n + 2) {
+    uint8_t *w = out.w;
+    *w++ = '"';
+    w = put_escaped<Scan>(w, s, s + n);
+    *w++ = '"';
+    out.w = w;
+    return;
+  }
   out.byte('"');
+  write_escaped_pieces<Scan>(out, s, s + n);
+  out.byte('"');
+}
+
+// A member's separator (after the first), quoted key (escaped like a string, up to its
+// NUL) and colon.
+// `plain` is the key's plain length when known (below 255), else 255.
+template <typename Scan>
+inline void write_member_key(Sink &out, bool first, const uint8_t *k, uint8_t plain_known) {
+  const uint8_t *p = k;
+  if (plain_known != 255) {
+    p += plain_known;
+  } else {
+    while (!is_special(*p)) ++p;
+  }
+  const uint64_t plain = uint64_t(p - k);
+  if (*p == 0 && out.room() >= plain + 6) {
+    uint8_t *w = out.w;
+    if (!first) {
+      w[0] = ',';
+      w[1] = ' ';
+      w += 2;
+    }
+    *w++ = '"';
+    copy_bytes(w, k, plain);
+    w += plain;
+    w[0] = '"';
+    w[1] = ':';
+    w[2] = ' ';
+    out.w = w + 3;
+    return;
+  }
+  if (!first) out.piece(", ", 2);
+  out.byte('"');
+  for (;;) {
+    if (p != k) out.run(k, uint64_t(p - k));
+    if (*p == 0) break;
+    write_escape(out, *p);
+    k = p + 1;
+    p = k;
+    while (!is_special(*p)) ++p;
+  }
+  out.byte('"');
+  out.piece(": ", 2);
+}
+
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The 8 decimal digits of v (below 10^8), leading zeros included.
+inline void put_digits8(char *w, uint32_t v) {
+  const uint32_t hi = v / 10000, lo = v % 10000;
+  std::memcpy(w, kDigitPairs + (hi / 100) * 2, 2);
+  std::memcpy(w + 2, kDigitPairs + (hi % 100) * 2, 2);
+  std::memcpy(w + 4, kDigitPairs + (lo / 100) * 2, 2);
+  std::memcpy(w + 6, kDigitPairs + (lo % 100) * 2, 2);
 }
 
 // The decimal text of v as "%lld" gives it; returns its length (at most 20).
 inline uint64_t format_int(char *buf, int64_t v) {
-  static constexpr char kPairs[201] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
-  char tmp[20];
-  char *w = tmp + sizeof tmp;
   uint64_t m = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+  uint64_t n = 0;
+  if (v < 0) buf[n++] = '-';
+  // Number of digits: from the bit length, corrected by one comparison.
+  static constexpr uint64_t kPow10[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull,
+                                          1000000ull, 10000000ull, 100000000ull,
+                                          1000000000ull, 10000000000ull, 100000000000ull,
+                                          1000000000000ull, 10000000000000ull,
+                                          100000000000000ull, 1000000000000000ull,
+                                          10000000000000000ull, 100000000000000000ull,
+                                          1000000000000000000ull, 10000000000000000000ull};
+  const uint32_t bits = 64 - uint32_t(__builtin_clzll(m | 1));
+  uint32_t digits = (bits * 1233) >> 12;  // floor(log10(2^bits)), off by at most one
+  digits += m >= kPow10[digits];
+  if (digits == 0) digits = 1;
+  char *w = buf + n + digits;
   while (m >= 100) {
-    const uint64_t pair = m % 100;
-    m /= 100;
+    const uint64_t q = m / 100;
     w -= 2;
-    std::memcpy(w, kPairs + pair * 2, 2);
+    std::memcpy(w, kDigitPairs + (m - q * 100) * 2, 2);
+    m = q;
   }
   if (m >= 10) {
     w -= 2;
-    std::memcpy(w, kPairs + m * 2, 2);
+    std::memcpy(w, kDigitPairs + m * 2, 2);
   } else {
     *--w = char('0' + m);
   }
-  uint64_t n = 0;
-  if (v < 0) buf[n++] = '-';
-  const uint64_t digits = uint64_t(tmp + sizeof tmp - w);
-  std::memcpy(buf + n, w, digits);
   return n + digits;
 }
-
 // Powers of ten up to 10^21 (all below 2^75, so m * 10^k fits 128 bits for m < 2^53).
-constexpr unsigned __int128 pow10_u128(int k) {
-  unsigned __int128 v = 1;
-  for (int i = 0; i < k; ++i) v *= 10;
-  return v;
-}
+struct Pow10Table {
+  unsigned __int128 of[22];
+  constexpr Pow10Table() : of() {
+    unsigned __int128 v = 1;
+    for (int k = 0; k < 22; ++k, v *= 10) of[k] = v;
+  }
+};
+constexpr Pow10Table kPow10U128{};
 
 // Writes the 17-significant-digit "%.17g" text of a finite positive double whose
 // decimal exponent is between -5 and 16, computed exactly in 128-bit integers; returns
 // 0 (nothing written) outside that range or when the rounding is an exact tie, which
-// are left to the standard formatter.
-inline int format_g17_fast(char *buf, double v) {
+// are left to the standard formatter. *plain is set when the text has neither a point
+// nor an exponent (the writer then appends .0).
+inline int format_g17_fast(char *buf, double v, bool *plain = nullptr) {
   uint64_t bits;
   std::memcpy(&bits, &v, 8);
   const int biased = int(bits >> 52) & 0x7FF;
@@ -280,7 +367,7 @@ inline int format_g17_fast(char *buf, double v) {
   for (int attempt = 0; attempt < 3 && !d; ++attempt) {
     const int k = 16 - x;  // d = round(v * 10^k), to have 17 digits
     if (k < 0 || k > 21) return 0;
-    const unsigned __int128 p = static_cast<unsigned __int128>(m) * pow10_u128(k);
+    const unsigned __int128 p = static_cast<unsigned __int128>(m) * kPow10U128.of[k];
     unsigned __int128 q;
     if (e >= 0) {
       if (e > 60 || (p >> (127 - e)) != 0) return 0;
@@ -304,48 +391,45 @@ inline int format_g17_fast(char *buf, double v) {
   }
   if (d == 0 || x < -5 || x > 16) return 0;
   // The 17 digits of d, trailing zeros dropped.
-  char dig[17];
-  for (int i = 16; i >= 0; --i) {
-    dig[i] = char('0' + d % 10);
-    d /= 10;
-  }
+  char dig[24];
+  const uint64_t top = d / 100000000u;  // the first 9 digits
+  put_digits8(dig + 9, uint32_t(d - top * 100000000u));
+  put_digits8(dig + 1, uint32_t(top % 100000000u));
+  dig[0] = char('0' + top / 100000000u);
   int nd = 17;
   while (nd > 1 && dig[nd - 1] == '0') --nd;
-  int n = 0;
-  if (x < -4) {
-    buf[n++] = dig[0];
-    if (nd > 1) {
-      buf[n++] = '.';
-      std::memcpy(buf + n, dig + 1, size_t(nd - 1));
-      n += nd - 1;
-    }
-    const int ax = -x;
-    buf[n++] = 'e';
-    buf[n++] = '-';
-    buf[n++] = char('0' + ax / 10);
-    buf[n++] = char('0' + ax % 10);
-  } else if (x >= 0) {
-    const int int_len = x + 1;
-    std::memcpy(buf, dig, size_t(int_len));
-    n = int_len;
-    if (nd > int_len) {
-      buf[n++] = '.';
-      std::memcpy(buf + n, dig + int_len, size_t(nd - int_len));
-      n += nd - int_len;
-    }
-  } else {
-    buf[n++] = '0';
-    buf[n++] = '.';
-    for (int i = 0; i < -x - 1; ++i) buf[n++] = '0';
-    std::memcpy(buf + n, dig, size_t(nd));
-    n += nd;
+  if (plain) *plain = false;
+  if (x < -4) {  // d.ddde-05
+    buf[0] = dig[0];
+    buf[1] = '.';
+    std::memcpy(buf + 2, dig + 1, 16);
+    int n = nd > 1 ? nd + 1 : 1;
+    std::memcpy(buf + n, "e-05", 4);
+    return n + 4;
   }
-  return n;
+  if (x >= 0) {  // ddd.ddd or ddd
+    const int int_len = x + 1;
+    std::memcpy(buf, dig, 17);
+    if (nd <= int_len) {
+      if (plain) *plain = true;
+      return int_len;
+    }
+    buf[int_len] = '.';
+    copy_bytes(buf + int_len + 1, dig + int_len, uint64_t(nd - int_len));
+    return nd + 1;
+  }
+  // 0.000ddd
+  std::memcpy(buf, "0.0000", 6);
+  const int lead = 1 - x;  // "0." and -x - 1 zeros
+  std::memcpy(buf + lead, dig, 17);
+  return lead + nd;
 }
 
-inline void write_double(Sink &out, double v) {
-  char buf[40];
+// "%.17g", then .0 when the text has no point, exponent, infinity or NaN in it.
+// Returns the text's length; *number_len is the length of the number piece.
+inline int format_double(char *buf, double v, int *number_len) {
   int n = 0;
+  bool plain = false;
   if (__builtin_isfinite(v)) {
     if (v != 0) {
       char *w = buf;
@@ -354,22 +438,26 @@ inline void write_double(Sink &out, double v) {
         *w++ = '-';
         a = -v;
       }
-      const int f = format_g17_fast(w, a);
+      const int f = format_g17_fast(w, a, &plain);
       if (f) n = int(w - buf) + f;
     }
     if (!n) {
-      const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+      const auto r = std::to_chars(buf, buf + 40, v, std::chars_format::general, 17);
       n = int(r.ptr - buf);
+      plain = true;
+      for (int i = 0; i < n; ++i) {
+        const char c = buf[i];
+        if (c == '.' || c == 'e' || c == 'E') plain = false;
+      }
     }
   } else {
-    n = std::snprintf(buf, sizeof buf, "%.17g", v);
+    n = std::snprintf(buf, 40, "%.17g", v);
   }
-  out.piece(buf, uint64_t(n));
-  for (int i = 0; i < n; ++i) {
-    const char c = buf[i];
-    if (c == '.' || c == 'e' || c == 'E' || c == 'i' || c == 'n') return;
-  }
-  out.piece(".0", 2);
+  *number_len = n;
+  if (!plain) return n;
+  buf[n] = '.';
+  buf[n + 1] = '0';
+  return n + 2;
 }
 
 template <typename Scan>
@@ -381,11 +469,27 @@ inline void write_scalar(Sink &out, const kaldro_json_node *n) {
       else out.piece("false", 5);
       break;
     case KALDRO_JSON_INT: {
-      char buf[24];
-      out.piece(buf, format_int(buf, n->integer));
+      if (out.room() >= 20) {
+        out.w += format_int(reinterpret_cast<char *>(out.w), n->integer);
+      } else {
+        char buf[24];
+        out.piece(buf, format_int(buf, n->integer));
+      }
       break;
     }
-    case KALDRO_JSON_DOUBLE: write_double(out, n->number); break;
+    case KALDRO_JSON_DOUBLE: {
+      char buf[48];
+      int number_len;
+      const int total = format_double(buf, n->number, &number_len);
+      if (out.room() >= uint64_t(total)) {
+        copy_bytes(out.w, buf, uint64_t(total));
+        out.w += total;
+      } else {
+        out.piece(buf, uint64_t(number_len));
+        if (total != number_len) out.piece(".0", 2);
+      }
+      break;
+    }
     case KALDRO_JSON_STRING:
       write_string<Scan>(out, reinterpret_cast<const uint8_t *>(n->str), n->len);
       break;
@@ -410,6 +514,24 @@ inline uint64_t key_prefix(const char *k) {
   return i == 0 ? 0 : v << (8 * (8 - i));
 }
 
+// The prefix word of key_prefix and, in *plain, the number of bytes before the key's
+// first byte that needs an escape (its NUL at the latest), capped at 255: one pass over
+// the key serves the sort and the writer.
+inline uint64_t key_scan(const char *k, uint8_t *plain) {
+  const uint8_t *u = reinterpret_cast<const uint8_t *>(k);
+  uint32_t i = 0;
+  while (!is_special(u[i])) ++i;
+  *plain = uint8_t(i < 255 ? i : 255);
+  if (i < 8 && u[i] != 0) return key_prefix(k);  // an escaped byte among the first 8
+  const uint32_t take = i < 8 ? i : 8;
+  uint64_t v = 0;
+  for (uint32_t j = 0; j < 8; ++j) {
+    const uint64_t c = j < take ? u[j < take ? j : 0] : 0;
+    v = (v << 8) | c;
+  }
+  return v;
+}
+
 // Key order: bytewise as unsigned values, a key that is a prefix of another first.
 inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) {
   if (pa != pb) return pa > pb;
@@ -417,32 +539,64 @@ inline bool key_greater(uint64_t pa, const char *a, uint64_t pb, const char *b) 
   return std::strcmp(a + 8, b + 8) > 0;
 }
 
+// The order of an object sorted earlier, kept while its prefix words were pairwise
+// distinct: the sort then depended on those words alone, so a later object with the
+// same words in the same places (records of one shape, one after another) takes the
+// same order without sorting. The writer keeps a few, chosen by depth and member count.
+constexpr uint32_t kMemoMembers = 16;
+constexpr uint32_t kMemoSlots = 16;
+struct SortMemo {
+  uint32_t n = 0;  // 0: nothing kept
+  uint64_t pre[kMemoMembers];
+  uint32_t idx[kMemoMembers];
+};
+
 // Sorts member indices 0..n-1 by key, equal keys keeping their stored order: the result
 // of a plain insertion sort (each entry moves left while the one before it is strictly
-// greater). Objects of up to kSortLocal members sort prefix words on the stack.
+// greater). Objects of up to kSortLocal members sort prefix words on the stack and
+// leave each key's plain length (see key_scan) in plain[], by member index; `memo`
+// (may be null) serves objects of up to kMemoMembers.
 constexpr uint32_t kSortLocal = 64;
 
-inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n) {
+inline void sort_members(const char *const *keys, uint8_t *order, uint32_t n, uint8_t *plain,
+                         SortMemo *memo) {
   if (n <= 1) {
     if (n) store_index(order, 0, 0);
     return;
   }
   if (n <= kSortLocal) {
+    uint64_t mine[kSortLocal];
+    for (uint32_t i = 0; i < n; ++i) __builtin_prefetch(keys[i]);
+    for (uint32_t i = 0; i < n; ++i) mine[i] = key_scan(keys[i], plain + i);
+    if (memo && n > kMemoMembers) memo = nullptr;
+    if (memo && memo->n == n && std::memcmp(memo->pre, mine, 8 * uint64_t(n)) == 0) {
+      for (uint32_t i = 0; i < n; ++i) store_index(order, i, memo->idx[i]);
+      return;
+    }
     uint64_t pre[kSortLocal];
     uint32_t idx[kSortLocal];
-    for (uint32_t i = 0; i < n; ++i) __builtin_prefetch(keys[i]);
+    bool distinct = true;
     for (uint32_t i = 0; i < n; ++i) {
-      const uint64_t p = key_prefix(keys[i]);
+      const uint64_t p = mine[i];
       uint32_t j = i;
       while (j > 0 && key_greater(pre[j - 1], keys[idx[j - 1]], p, keys[i])) {
         pre[j] = pre[j - 1];
         idx[j] = idx[j - 1];
         --j;
       }
+      if (j > 0 && pre[j - 1] == p) distinct = false;
+      if (j < i && pre[j + 1] == p) distinct = false;
       pre[j] = p;
       idx[j] = i;
     }
-    std::memcpy(order, idx, uint64_t(n) * 4);
+    for (uint32_t i = 0; i < n; ++i) store_index(order, i, idx[i]);
+    if (memo) {
+      memo->n = distinct ? n : 0;
+      if (distinct) {
+        std::memcpy(memo->pre, mine, 8 * uint64_t(n));
+        std::memcpy(memo->idx, idx, 4 * uint64_t(n));
+      }
+    }
     return;
   }
   for (uint32_t i = 0; i < n; ++i) store_index(order, i, i);
@@ -476,53 +630,62 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
     uint8_t *orders = static_cast<uint8_t *>(workspace) + uint64_t(shape.depth) * 24;
     const uint64_t order_bytes = 4 * uint64_t(shape.members);
     struct Level {
-      const kaldro_json_node *node;
+      kaldro_json_node *const *kids;
+      const char *const *keys;  // null for arrays
+      const uint8_t *order;     // null for arrays and one-member objects
+      const uint8_t *plain;     // keys' plain lengths by member, or null
       uint32_t next;
       uint32_t count;
-      const uint8_t *order;
     } levels[kWriteMaxDepth];
+    uint8_t plain[kWriteMaxDepth][kSortLocal];
+    SortMemo memos[kMemoSlots];
+    Streams streams;
     uint32_t sp = 0;
     auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
-      prefetch_streams(n);
-      Level &l = levels[sp];
-      l.node = n;
+      streams.list(n->items);
+      Level &l = levels[sp++];
       l.next = 0;
-      l.count = entry_count(n);
       l.order = nullptr;
+      l.plain = nullptr;
       if (n->kind == KALDRO_JSON_OBJECT) {
         sink.byte('{');
-        uint8_t *order = orders + uint64_t(sp) * order_bytes;
-        sort_members(n->keys, order, l.count);
-        l.order = order;
+        l.kids = n->values;
+        l.keys = n->keys;
+        l.count = n->member_count;
+        if (l.count > 1) {
+          uint8_t *order = orders + uint64_t(sp - 1) * order_bytes;
+          sort_members(l.keys, order, l.count, plain[sp - 1],
+                       &memos[(sp * 5 + l.count) % kMemoSlots]);
+          l.order = order;
+          if (l.count <= kSortLocal) l.plain = plain[sp - 1];
+        }
       } else {
         sink.byte('[');
+        l.kids = n->items;
+        l.keys = nullptr;
+        l.count = n->count;
       }
-      ++sp;
     };
     open(root);
     while (sp) {
       Level &top = levels[sp - 1];
       if (top.next == top.count) {
-        sink.byte(top.node->kind == KALDRO_JSON_OBJECT ? '}' : ']');
+        sink.byte(top.keys ? '}' : ']');
         --sp;
         continue;
       }
-      if (top.next) sink.piece(", ", 2);
+      const uint32_t i = top.next++;
       const kaldro_json_node *child;
-      if (top.order) {
-        if (top.next + 2 < top.count) {
-          const kaldro_json_node *soon = top.node->values[load_index(top.order, top.next + 2)];
-          __builtin_prefetch(soon->str);
-        }
-        const uint32_t m = load_index(top.order, top.next);
-        write_key(sink, reinterpret_cast<const uint8_t *>(top.node->keys[m]));
-        sink.piece(": ", 2);
-        child = top.node->values[m];
+      if (top.keys) {
+        const uint32_t m = top.order ? load_index(top.order, i) : i;
+        write_member_key<Scan>(sink, i == 0, reinterpret_cast<const uint8_t *>(top.keys[m]),
+                               top.plain ? top.plain[m] : 255);
+        child = top.kids[m];
       } else {
-        child = top.node->items[top.next];
-        if (top.next + 2 < top.count) __builtin_prefetch(top.node->items[top.next + 2]->str);
-      }
-      ++top.next;
+        if (i) sink.piece(", ", 2);
+        child = top.kids[i];
+        }
+      streams.node(child);
       if (is_container(child)) {
         if (sp == shape.depth) return KALDRO_ERR_CAPACITY;
         open(child);
@@ -534,12 +697,6 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
   *out_len = sink.length();
   return sink.overflow ? KALDRO_ERR_CAPACITY : KALDRO_OK;
 }
-
-struct WriteScanPortable {
-  static const uint8_t *find_special(const uint8_t *p, const uint8_t *end) {
-    return find_special_portable(p, end);
-  }
-};
 
 }  // namespace
 

@@ -1,1 +1,2 @@
 kaldro_add_test_suite(test_json SOURCES json_parse_test.cpp json_write_test.cpp)
+kaldro_add_test_suite(test_json_numbers SOURCES json_number_test.cpp)

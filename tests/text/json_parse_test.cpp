@@ -10,6 +10,7 @@
 #include "text/json_model.h"
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -455,6 +456,47 @@ TEST(JsonParse, DifferentialOnGeneratedDocuments) {
       differential(d, used + 100, tier);
       differential(d, used, tier);
       differential(d, docs.pick(used + 1), tier);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// Wide containers inside wide containers, so that open containers hold hundreds of
+// entries at once (and lists grow while others are open), against the reference, at
+// arena sizes around the exact need.
+TEST(JsonParse, DifferentialOnWideNestedContainers) {
+  std::mt19937_64 rng(99);
+  for (int round = 0; round < 12; ++round) {
+    std::string d = "[";
+    const int outer = 100 + int(rng() % 300);
+    for (int i = 0; i < outer; ++i) {
+      if (i) d += ",";
+      const uint64_t r = rng() % 20;
+      if (r == 0) {
+        d += "{";
+        const int m = int(rng() % 400);
+        for (int k = 0; k < m; ++k) {
+          d += (k ? ",\"k" : "\"k") + std::to_string(k) + "\":";
+          d += rng() % 30 ? std::to_string(k) : "[1,{\"x\":[" + std::to_string(k) + ",2]},3]";
+        }
+        d += "}";
+      } else if (r == 1) {
+        d += "[";
+        const int m = int(rng() % 300);
+        for (int k = 0; k < m; ++k) d += (k ? "," : "") + std::string(rng() % 2 ? "\"s\"" : "[]");
+        d += "]";
+      } else {
+        d += std::to_string(i);
+      }
+    }
+    d += "]";
+    model::Value ref;
+    uint64_t used = 0;
+    model::read(d, UINT64_MAX, ref, &used);
+    for (int tier : tiers()) {
+      differential(d, used, tier);
+      differential(d, used - 1 - rng() % 64, tier);
+      differential(d, rng() % used, tier);
       if (HasFatalFailure()) return;
     }
   }
