@@ -38,7 +38,7 @@ bool spill(const std::string &path, const std::vector<uint8_t> &bytes) {
 
 int main(int argc, char **argv) {
   if (argc != 2) return 2;
-  const std::string root = argv[1], work = root + "/.work";
+  const std::string root = argv[1], work = root + "/.work-" + std::to_string(getpid());
   const std::string genome_dir = root + "/fuzz_genome", bundle_dir = root + "/fuzz_bundle";
   mkdir(root.c_str(), 0755);
   mkdir(genome_dir.c_str(), 0755);
