@@ -57,6 +57,9 @@ for target in "$build"/fuzz/fuzz_*; do
         -artifact_prefix="$findings/" "$corpus" "$build/seeds/$name" $regressions \
         >"$build/findings/$name.log" 2>&1); then
     result=ok
+  elif grep -q "libFuzzer: run interrupted" "$build/findings/$name.log" "$findings"/fuzz-*.log \
+      2>/dev/null && [ -z "$(ls "$findings" | grep -v '^fuzz-.*\.log$')" ]; then
+    result=stopped  # ended by a signal before its limit, with nothing found
   else
     result=FINDING
     status=1
