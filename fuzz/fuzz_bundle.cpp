@@ -101,7 +101,7 @@ int hex_digit(char c) {
 // text does not parse or the member is not an even run of hex digits.
 bool bundle_region(const uint8_t *text, size_t len, std::vector<uint8_t> *region) {
   while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r')) --len;
-  std::vector<uint64_t> arena(8192 + 8 * len);
+  std::vector<uint64_t> arena(8192 + 64 * len);  // far more than any text needs
   kaldro_json_node *root = nullptr;
   if (kaldro_json_parse(text, len, arena.data(), arena.size() * 8, &root) != KALDRO_OK) return false;
   const kaldro_json_node *hex = kaldro_json_object_get(

@@ -79,7 +79,7 @@ int hex_digit(char c) {
 // "sha256". Bundles copy these strings, so only then can an exported bundle import.
 bool manifest_one_consistent(const uint8_t *text, size_t len) {
   while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r')) --len;
-  std::vector<uint64_t> arena(8192 + 8 * len);
+  std::vector<uint64_t> arena(8192 + 64 * len);  // far more than any text needs
   kaldro_json_node *root = nullptr;
   if (kaldro_json_parse(text, len, arena.data(), arena.size() * 8, &root) != KALDRO_OK) return false;
   const kaldro_json_node *data = kaldro_json_object_get(root, "data");
