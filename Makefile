@@ -32,15 +32,22 @@ valgrind: all
 	@sh cmake/deps.sh valgrind
 	sh cmake/valgrind.sh $(BUILD) $(JOBS)
 
-# Every fuzz target for FUZZ_SECONDS seconds (clang, libFuzzer, ASan and UBSan); the
-# executions per target are printed and kept in $(BUILD)-fuzz/fuzz-summary.txt.
-FUZZ_SECONDS ?= 60
+# Every fuzz target (clang, libFuzzer, ASan and UBSan) for FUZZ_RUNS executions or
+# FUZZ_SECONDS seconds each (60 s when neither is given; with both, whichever comes
+# first), in FUZZ_JOBS parallel processes per target, FUZZ_TARGETS naming a subset
+# ("json genome"). Executions, time and rate per target are printed and kept in
+# $(BUILD)-fuzz/fuzz-summary.txt; findings go to $(BUILD)-fuzz/findings/<target>/.
+FUZZ_SECONDS ?=
+FUZZ_RUNS ?=
+FUZZ_JOBS ?= 1
+FUZZ_TARGETS ?=
 fuzz: deps
 	@sh cmake/deps.sh fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKALDRO_FUZZ=ON -DKALDRO_SANITIZE=ON -DKALDRO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_all
-	sh fuzz/run.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+	FUZZ_JOBS=$(FUZZ_JOBS) FUZZ_TARGETS="$(FUZZ_TARGETS)" \
+	  sh fuzz/run.sh $(BUILD)-fuzz "$(FUZZ_SECONDS)" "$(FUZZ_RUNS)"
 
 # The 64-bit Arm build: cross-compiled with Debian's aarch64 toolchain and the whole
 # suite run under qemu-aarch64 (cmake/arm64-deps.sh installs what is missing).

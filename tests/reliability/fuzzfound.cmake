@@ -1,0 +1,1 @@
+kaldro_add_test_suite(test_fuzzfound SOURCES fuzzfound_test.cpp)
