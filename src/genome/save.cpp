@@ -73,7 +73,10 @@ extern "C" KALDRO_API kaldro_status kaldro_genome_save(const char *dir, const ui
                            &text, &text_len));
   text[text_len] = '\n';
 
-  // Everything is ready: only now is the directory touched.
+  // Everything is ready: only now is the directory touched. A directory in place of
+  // manifest.json would refuse its rename only after turns.bin had been replaced.
+  if (kaldro::path_is_directory(turns_path) || kaldro::path_is_directory(manifest_path))
+    return KALDRO_ERR_IO;
   KALDRO_TRY(kaldro::file_write_atomic(turns_path, body, body_len));
   return kaldro::file_write_atomic(manifest_path, text, text_len + 1);
 }

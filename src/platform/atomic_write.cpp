@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -123,6 +124,11 @@ kaldro_status file_write_atomic_gather(const char *path, const WritePiece *piece
   const bool synced = sync_fd(dir_fd);
   close(dir_fd);
   return synced ? KALDRO_OK : KALDRO_ERR_IO;
+}
+
+bool path_is_directory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 kaldro_status file_write_atomic(const char *path, const void *data, uint64_t len) {
