@@ -5,14 +5,20 @@
 # in BUILD/valgrind/failed. Usage: valgrind.sh BUILD [JOBS]
 #
 # Tests that cannot run under memcheck are left out here, each with its reason:
-# (none at present)
+# - test_bus: its tests guard their peers with alarm() watchdogs of 10 to 20 seconds,
+#   which fire under memcheck's slowdown and end the program with SIGALRM (a full run
+#   under memcheck reported no memory error and no definite leak before that).
+excluded="test_bus"
 set -e
 build="$1"
 jobs="${2:-2}"
 command -v valgrind >/dev/null || { echo "valgrind is not installed" >&2; exit 2; }
 mkdir -p "$build/valgrind"
 : > "$build/valgrind/failed"
-find "$build/tests" -type f -name 'test_*' -perm -u+x | sort > "$build/valgrind/programs"
+find "$build/tests" -type f -name 'test_*' -perm -u+x | sort |
+  while read -r p; do
+    case " $excluded " in *" $(basename "$p") "*) echo "valgrind skip $(basename "$p")" >&2 ;; *) echo "$p" ;; esac
+  done > "$build/valgrind/programs"
 [ -s "$build/valgrind/programs" ] || { echo "no test programs in $build/tests" >&2; exit 2; }
 # Each program runs from its own build directory, as ctest runs it.
 xargs -P "$jobs" -I{} sh -c '
