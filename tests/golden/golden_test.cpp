@@ -431,7 +431,7 @@ void rationals(Out &o) {
   const uint64_t dens[] = {1, 2, 3, 7, 113, 1000000009, 4294967296ULL, UINT64_MAX};
   for (int64_t an : nums)
     for (uint64_t ad : dens) {
-      const int64_t bn = an == 0 ? 5 : -an / 3 + 1;
+      const int64_t bn = an == 0 ? 5 : an / -3 + 1;
       const uint64_t bd = ad % 11 + 1;
       int64_t sn = 0, mn = 0, dn = 0, pn = 0;
       uint64_t sd = 0, md = 0, dd = 0, pd = 0;
