@@ -11,4 +11,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 find_program(KALDRO_QEMU NAMES qemu-aarch64-static qemu-aarch64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KALDRO_QEMU} -L /usr/aarch64-linux-gnu)
+# The programs must run with one C library. The arm64 libraries the tests link
+# (GoogleTest, OpenSSL, GMP) bring the multiarch libc6:arm64, whose loader is
+# /lib/ld-linux-aarch64.so.1; the cross toolchain's own loader under /usr/aarch64-linux-gnu
+# would find that newer libc.so.6 through the multiarch paths, and a loader and libc of
+# different builds hang in the first pthread_create. The multiarch root is taken when it
+# is there.
+if(EXISTS /lib/ld-linux-aarch64.so.1)
+  set(KALDRO_QEMU_ROOT /)
+else()
+  set(KALDRO_QEMU_ROOT /usr/aarch64-linux-gnu)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KALDRO_QEMU} -L ${KALDRO_QEMU_ROOT})

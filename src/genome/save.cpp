@@ -90,12 +90,19 @@ kaldro_status save_text(SaveLayout *l, const uint8_t *body, uint64_t body_len, u
   return KALDRO_OK;
 }
 
+// A directory in place of turns.bin or manifest.json would refuse its rename only after
+// the other file had been replaced, so a save checks for one before it writes anything.
+bool files_replaceable(const char *turns_path, const char *manifest_path) {
+  return !kaldro::path_is_directory(turns_path) && !kaldro::path_is_directory(manifest_path);
+}
+
 // Writes the body to a new temporary file next to turns.bin in pieces, digesting each
-// piece on the way when `digest` is given. False when the file could not be made or a
-// write failed; `opened` tells whether there is a temporary file to abort.
+// piece on the way when `digest` is given (also when `may_write` is false). False when
+// nothing may be written, the file could not be made or a write failed; `opened` tells
+// whether there is a temporary file to abort.
 bool body_to_temp(kaldro::AtomicFile *turns, const char *turns_path, const uint8_t *body,
-                  uint64_t body_len, BodyDigest *digest, bool *opened) {
-  bool written = kaldro::atomic_file_begin(turns, turns_path) == KALDRO_OK;
+                  uint64_t body_len, BodyDigest *digest, bool may_write, bool *opened) {
+  bool written = may_write && kaldro::atomic_file_begin(turns, turns_path) == KALDRO_OK;
   *opened = written;
   for (uint64_t at = 0; at < body_len;) {
     const uint64_t piece = body_len - at < kBodyPiece ? body_len - at : kBodyPiece;
@@ -124,7 +131,8 @@ kaldro_status save_files(const char *turns_path, const char *manifest_path, cons
                          uint64_t body_len, const uint8_t *text, uint64_t text_bytes) {
   kaldro::AtomicFile turns;
   bool opened = false;
-  if (!body_to_temp(&turns, turns_path, body, body_len, nullptr, &opened)) {
+  if (!body_to_temp(&turns, turns_path, body, body_len, nullptr,
+                    files_replaceable(turns_path, manifest_path), &opened)) {
     if (opened) kaldro::atomic_file_abort(&turns);
     return KALDRO_ERR_IO;
   }
@@ -156,7 +164,8 @@ kaldro_status save_genome(const char *dir, const uint8_t *body, uint64_t body_le
   bool opened = false;
   BodyDigest digest;
   digest.start();
-  const bool written = body_to_temp(&turns, turns_path, body, body_len, &digest, &opened);
+  const bool written = body_to_temp(&turns, turns_path, body, body_len, &digest,
+                                    files_replaceable(turns_path, manifest_path), &opened);
   char computed[65];
   digest.finish_hex(computed);
   kaldro_status st = save_text(&l, body, body_len, leaf_dim, the_one, computed, workspace,

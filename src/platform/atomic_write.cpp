@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -157,6 +158,11 @@ kaldro_status file_write_atomic_gather(const char *path, const WritePiece *piece
     }
   }
   return atomic_file_commit(&f);
+}
+
+bool path_is_directory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 kaldro_status file_write_atomic(const char *path, const void *data, uint64_t len) {

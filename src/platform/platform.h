@@ -55,4 +55,9 @@ kaldro_status file_write_atomic(const char *path, const void *data, uint64_t len
 kaldro_status file_write_atomic(const char *path, const void *first, uint64_t first_len,
                                 const void *second, uint64_t second_len);
 
+// True when `path` names an existing directory (symbolic links followed). An atomic
+// replacement cannot rename a file over a directory, so callers that replace several
+// files in turn test every target first.
+bool path_is_directory(const char *path);
+
 }  // namespace kaldro

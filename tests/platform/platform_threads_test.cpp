@@ -133,10 +133,14 @@ TEST(Threads, RefusedThreadIsResourceAndNeverRuns) {
     if (st != KALDRO_OK) break;
     ++started;
   }
-  st = kaldro_plat_thread_spawn(note_run, nullptr, &refused);
+  const bool limit_binds = started < alive.size();
+  if (limit_binds) st = kaldro_plat_thread_spawn(note_run, nullptr, &refused);
   setrlimit(RLIMIT_AS, &old_limit);
   g_release = true;
   for (size_t i = 0; i < started; ++i) kaldro_plat_thread_join(&alive[i]);
+  // A user-mode emulator (qemu) keeps the address-space limit to itself, and every
+  // thread starts: there is no refusal to observe.
+  if (!limit_binds) GTEST_SKIP() << "the address-space limit does not refuse threads here";
   EXPECT_LT(started, alive.size());
   EXPECT_EQ(st, KALDRO_ERR_RESOURCE);
   EXPECT_EQ(refused.handle, uintptr_t{0x5eed});
