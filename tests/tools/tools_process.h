@@ -73,10 +73,17 @@ inline Result sh(const std::string &line, const std::string &cwd = "/tmp", const
   return r;
 }
 
+// The command line that starts the tool: its path, behind the emulator that runs it in a
+// cross build.
+#ifndef KALDRO_TOOL_RUNNER
+#define KALDRO_TOOL_RUNNER ""
+#endif
+inline std::string tool_command() { return KALDRO_TOOL_RUNNER + q(KALDRO_TOOL_PATH); }
+
 // Runs the tool with the given arguments.
 inline Result kaldro(const std::vector<std::string> &args, const std::string &cwd = "/tmp",
                   const std::string &input = "") {
-  std::string line = q(KALDRO_TOOL_PATH);
+  std::string line = tool_command();
   for (const std::string &a : args) line += " " + q(a);
   return sh(line, cwd, input);
 }

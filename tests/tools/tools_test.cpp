@@ -352,7 +352,7 @@ TEST(TomlGetTool, PrintsValuesByPath) {
 
 TEST(DemoTool, RunsTheTourAndRemovesItsDirectory) {
   TempDir dir;
-  Result r = sh("TMPDIR=" + q(dir.path()) + " " + q(KALDRO_TOOL_PATH) + " demo");
+  Result r = sh("TMPDIR=" + q(dir.path()) + " " + tool_command() + " demo");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;
   for (const char *line : {"sha256    \"abc\" -> ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
@@ -475,7 +475,7 @@ TEST(KuramotoTool, CoherenceGrowsUnderStrongCoupling) {
 TEST(BusTool, SendGetsTheEchoOfItsRequest) {
   TempDir home;
   const std::string env = "HOME=" + q(home.path()) + " ";
-  const std::string tool = q(KALDRO_TOOL_PATH);
+  const std::string tool = tool_command();
   Result r = sh(env + tool + " bus serve tooltest --connections 2 > served.txt 2>serve.err & "
                  "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do "
                  "[ -S .kaldro/bus-tooltest.sock ] && break; sleep 0.1; done; " +
