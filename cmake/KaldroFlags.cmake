@@ -15,7 +15,8 @@ endif()
 # Fuzzing: every object is instrumented for libFuzzer's coverage feedback; the fuzz
 # targets themselves link the fuzzer's main (fuzz/CMakeLists.txt).
 if(KALDRO_FUZZ)
-  list(APPEND KALDRO_COMMON_FLAGS -fsanitize=fuzzer-no-link -Wno-ignored-attributes)
+  list(APPEND KALDRO_COMMON_FLAGS -fsanitize=fuzzer-no-link -Wno-ignored-attributes
+       -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/fuzz/coverage-ignore.txt)
 endif()
 
 # Flags for code in the project's own targets (library, tool, tests, benchmarks).

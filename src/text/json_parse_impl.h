@@ -170,14 +170,14 @@ inline double token_to_double(const uint8_t *start, const uint8_t *end) {
 struct UnescapeTable {
   uint8_t of[256];
   constexpr UnescapeTable() : of() {
-    of['"'] = 0x22;
-    of['\\'] = 0x5C;
-    of['/'] = 0x2F;
-    of['b'] = 0x08;
-    of['f'] = 0x0C;
-    of['n'] = 0x0A;
-    of['r'] = 0x0D;
-    of['t'] = 0x09;
+    of[uint8_t('"')] = 0x22;
+    of[uint8_t('\\')] = 0x5C;
+    of[uint8_t('/')] = 0x2F;
+    of[uint8_t('b')] = 0x08;
+    of[uint8_t('f')] = 0x0C;
+    of[uint8_t('n')] = 0x0A;
+    of[uint8_t('r')] = 0x0D;
+    of[uint8_t('t')] = 0x09;
   }
 };
 constexpr UnescapeTable kUnescape{};
