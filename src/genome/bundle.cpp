@@ -34,7 +34,6 @@ bool is_kind(const kaldro_json_node *node, kaldro_json_kind kind) {
   return node && node->kind == kind;
 }
 
-void sha256_text(const char *text, char *hex) { kaldro_sha256_hex(text, strlen(text), hex); }
 
 // True when a region of whole records is one chromosome labelled `label`: it opens with
 // a cap record carrying exactly that label and holds no other cap record.
@@ -57,13 +56,6 @@ const kaldro_json_node *bundle_build(kaldro_json_builder *b, const ExportRecord 
   static const char *const kHexKeys[] = {"hex", "sha256"};
   static const char *const kDataKeys[] = {"format_version", "leaf_dim",   "label", "leaf_count",
                                           "cap_sha256",     "the_one",    "region"};
-  static const char *const kAttestationKeys[] = {
-      "collector_descriptor_hash", "collector_descriptor_path", "license",
-      "parser_rule_hash",          "parser_version",            "response_sha256",
-      "retrieved_at",              "source_doi",                "source_url"};
-  static const char *const kRenderingKeys[] = {"cite_as", "human_readable_name", "purpose"};
-  static const char *const kRootKeys[] = {"mpr_version", "data", "data_schema_id",
-                                          "attestation", "rendering"};
   auto text = [b](const char *s, uint64_t len) { return kaldro_json_new_string(b, s, uint32_t(len)); };
   auto constant = [&text](const char *s) { return text(s, strlen(s)); };
 
@@ -80,20 +72,11 @@ const kaldro_json_node *bundle_build(kaldro_json_builder *b, const ExportRecord 
   kaldro_json_node *region_v[2] = {text(region_hex, region_hex_len), text(rec.region_sha256, 64)};
   data_v[6] = kaldro_json_new_object(b, kHexKeys, region_v, 2);
   kaldro_json_node *data = kaldro_json_new_object(b, kDataKeys, data_v, 7);
-  kaldro_json_node *schema = constant(kBundleSchemaId);
-
-  kaldro_json_node *att_v[9] = {text(rec.descriptor_hash, 64), constant(kCollectorPath),
-                                constant(kLicense),            text(rec.rule_hash, 64),
-                                constant(rec.parser_version),  text(rec.region_sha256, 64),
-                                constant(kRetrievedAt),        constant(kBundleDoi),
-                                constant(kBundleUrl)};
-  kaldro_json_node *attestation = kaldro_json_new_object(b, kAttestationKeys, att_v, 9);
-  kaldro_json_node *ren_v[3] = {constant(kBundleCiteAs), text(rec.readable_name, rec.readable_len),
-                                constant(kBundlePurpose)};
-  kaldro_json_node *rendering = kaldro_json_new_object(b, kRenderingKeys, ren_v, 3);
-  kaldro_json_node *root_v[5] = {mpr, data, schema, attestation, rendering};
-  kaldro_json_node *root = kaldro_json_new_object(b, kRootKeys, root_v, 5);
-  return b->failed ? nullptr : root;
+  const DocumentFrame frame = {kBundleSchemaId,   rec.descriptor_hash, rec.rule_hash,
+                               rec.parser_version, rec.region_sha256,   kBundleDoi,
+                               kBundleUrl,        kBundleCiteAs,       rec.readable_name,
+                               rec.readable_len,  kBundlePurpose};
+  return document_build(b, mpr, data, frame);
 }
 
 // Serialises the bundle tree. The text goes into the text area when it fits there; a

@@ -33,7 +33,6 @@ uint64_t count_caps(const uint8_t *body, uint64_t body_len, uint32_t leaf_dim) {
   return n;
 }
 
-void sha256_text(const char *text, char *hex) { kaldro_sha256_hex(text, strlen(text), hex); }
 
 }  // namespace
 
@@ -115,6 +114,35 @@ kaldro_status catalog_scan(const uint8_t *body, uint64_t body_len, uint32_t leaf
   return KALDRO_OK;
 }
 
+void sha256_text(const char *text, char *hex) { kaldro_sha256_hex(text, strlen(text), hex); }
+
+kaldro_json_node *document_build(kaldro_json_builder *b, kaldro_json_node *mpr,
+                                 kaldro_json_node *data, const DocumentFrame &f) {
+  static const char *const kAttestationKeys[] = {
+      "collector_descriptor_hash", "collector_descriptor_path", "license",
+      "parser_rule_hash",          "parser_version",            "response_sha256",
+      "retrieved_at",              "source_doi",                "source_url"};
+  static const char *const kRenderingKeys[] = {"cite_as", "human_readable_name", "purpose"};
+  static const char *const kRootKeys[] = {"mpr_version", "data", "data_schema_id",
+                                          "attestation", "rendering"};
+  auto text = [b](const char *s, size_t len) { return kaldro_json_new_string(b, s, uint32_t(len)); };
+  auto constant = [&text](const char *s) { return text(s, strlen(s)); };
+
+  kaldro_json_node *schema = constant(f.schema_id);
+  kaldro_json_node *att_v[9] = {text(f.descriptor_hash, 64), constant(kCollectorPath),
+                                constant(kLicense),          text(f.rule_hash, 64),
+                                constant(f.parser_version),  text(f.response_sha256, 64),
+                                constant(kRetrievedAt),      constant(f.doi),
+                                constant(f.url)};
+  kaldro_json_node *attestation = kaldro_json_new_object(b, kAttestationKeys, att_v, 9);
+  kaldro_json_node *ren_v[3] = {constant(f.cite_as), text(f.readable_name, f.readable_len),
+                                constant(f.purpose)};
+  kaldro_json_node *rendering = kaldro_json_new_object(b, kRenderingKeys, ren_v, 3);
+  kaldro_json_node *root_v[5] = {mpr, data, schema, attestation, rendering};
+  kaldro_json_node *root = kaldro_json_new_object(b, kRootKeys, root_v, 5);
+  return b->failed ? nullptr : root;
+}
+
 kaldro_status manifest_build(const CatalogRecord &rec, uint32_t leaf_dim, uint64_t body_len,
                              uint8_t *region, uint64_t region_bytes, ManifestTree *out) {
   const uint32_t n = rec.count;
@@ -134,13 +162,6 @@ kaldro_status manifest_build(const CatalogRecord &rec, uint32_t leaf_dim, uint64
   static const char *const kTheOneKeys[] = {"sha256", "hex"};
   static const char *const kDataKeys[] = {"format_version", "leaf_dim",    "n_turns",
                                           "the_one",        "body_sha256", "chromosomes"};
-  static const char *const kAttestationKeys[] = {
-      "collector_descriptor_hash", "collector_descriptor_path", "license",
-      "parser_rule_hash",          "parser_version",            "response_sha256",
-      "retrieved_at",              "source_doi",                "source_url"};
-  static const char *const kRenderingKeys[] = {"cite_as", "human_readable_name", "purpose"};
-  static const char *const kRootKeys[] = {"mpr_version", "data", "data_schema_id",
-                                          "attestation", "rendering"};
   auto text = [&b](const char *s, size_t len) { return kaldro_json_new_string(&b, s, uint32_t(len)); };
   auto constant = [&text](const char *s) { return text(s, strlen(s)); };
 
@@ -166,19 +187,11 @@ kaldro_status manifest_build(const CatalogRecord &rec, uint32_t leaf_dim, uint64
   data_v[4] = text(rec.body_sha256, 64);
   data_v[5] = list;
   kaldro_json_node *data = kaldro_json_new_object(&b, kDataKeys, data_v, 6);
-  kaldro_json_node *schema = constant(kManifestSchemaId);
-
-  kaldro_json_node *att_v[9] = {text(rec.descriptor_hash, 64), constant(kCollectorPath),
-                                constant(kLicense),            text(rec.rule_hash, 64),
-                                constant(rec.parser_version),  text(rec.body_sha256, 64),
-                                constant(kRetrievedAt),        constant(kManifestDoi),
-                                constant(kManifestUrl)};
-  kaldro_json_node *attestation = kaldro_json_new_object(&b, kAttestationKeys, att_v, 9);
-  kaldro_json_node *ren_v[3] = {constant(kManifestCiteAs), constant(kManifestReadableName),
-                                constant(kManifestPurpose)};
-  kaldro_json_node *rendering = kaldro_json_new_object(&b, kRenderingKeys, ren_v, 3);
-  kaldro_json_node *root_v[5] = {mpr, data, schema, attestation, rendering};
-  kaldro_json_node *root = kaldro_json_new_object(&b, kRootKeys, root_v, 5);
+  const DocumentFrame frame = {kManifestSchemaId,   rec.descriptor_hash, rec.rule_hash,
+                               rec.parser_version,  rec.body_sha256,     kManifestDoi,
+                               kManifestUrl,        kManifestCiteAs,     kManifestReadableName,
+                               strlen(kManifestReadableName),            kManifestPurpose};
+  kaldro_json_node *root = document_build(&b, mpr, data, frame);
   if (b.failed || !root) return KALDRO_ERR_CAPACITY;
 
   out->root = root;

@@ -128,6 +128,32 @@ kaldro_status save_files(const char *turns_path, const char *manifest_path, cons
 // The manifest tree of a catalog record, built in `region`: an array of record-count
 // chromosome pointers first, then the builder's nodes. String nodes point into the
 // record, its tables and constant texts, which must outlive the tree.
+// What a genome document (manifest or bundle) carries besides its "data": the schema
+// it follows, its attestation and how it reads to a person. Hashes are 64 hex digits;
+// response_sha256 is the digest of the bytes the document stands for.
+struct DocumentFrame {
+  const char *schema_id;
+  const char *descriptor_hash;
+  const char *rule_hash;
+  const char *parser_version;
+  const char *response_sha256;
+  const char *doi;
+  const char *url;
+  const char *cite_as;
+  const char *readable_name;
+  size_t readable_len;
+  const char *purpose;
+};
+
+// The document's root object over `mpr` ("mpr_version") and `data`, which the caller
+// built first: the schema id, attestation and rendering nodes, then the root. Null once
+// the builder has failed.
+kaldro_json_node *document_build(kaldro_json_builder *b, kaldro_json_node *mpr,
+                                 kaldro_json_node *data, const DocumentFrame &frame);
+
+// The hex digest of a NUL-terminated text.
+void sha256_text(const char *text, char *hex);
+
 struct ManifestTree {
   const kaldro_json_node *root;
   uint8_t *tail;        // the builder's free tail, the writer's workspace
