@@ -6,6 +6,7 @@
 #include <kaldro.h>
 
 #include "text/json_internal.h"
+#include "text/json_tiers.h"
 #include "text/json_write_impl.h"
 
 #include <cinttypes>
@@ -18,14 +19,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<int> tiers() {
-  std::vector<int> t = {0};
-#if defined(__x86_64__)
-  if (kaldro::cpu_has(kaldro::Cpu::avx2)) t.push_back(2);
-#endif
-  return t;
-}
 
 // A decimal of up to 20 significant digits: integer digits, maybe a point and fraction
 // digits, maybe an exponent; the shapes the parser converts in integers, and their
@@ -76,7 +69,7 @@ TEST(JsonNumbers, ParsedDoublesAndIntegersMatchTheStandardLibrary) {
       t = random_decimal(rng);
     }
     fast_shapes += t.size() < 22;
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       kaldro_json_node *r = nullptr;
       ASSERT_EQ(kaldro::json::parse_tier(tier, t.data(), t.size(), arena.data(), 64, &r), KALDRO_OK)
           << t;

@@ -7,6 +7,7 @@
 
 #include "text/json_gen.h"
 #include "text/json_internal.h"
+#include "text/json_tiers.h"
 #include "text/json_model.h"
 
 #include <cmath>
@@ -15,14 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<int> tiers() {
-  std::vector<int> t = {0};
-#if defined(__x86_64__)
-  if (kaldro::cpu_has(kaldro::Cpu::avx2)) t.push_back(2);
-#endif
-  return t;
-}
 
 // An 8-byte aligned arena of n bytes, filled with a marker so stale bytes show.
 struct Arena {
@@ -240,7 +233,7 @@ TEST(JsonParse, NumberConversionMatchesTheStandardLibrary) {
     tokens.push_back(b);
   }
   for (const std::string &t : tokens) {
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       const kaldro_json_node *r;
       ASSERT_EQ(parse(t, 64, &r, nullptr, tier), KALDRO_OK) << t;
       if (t.find_first_of(".eE") != std::string::npos) {
@@ -297,14 +290,14 @@ TEST(JsonParse, Strings) {
     for (int at = 0; at <= len; ++at) {
       std::string body(len, 'z');
       std::string s = "\"" + body + "\"";
-      for (int tier : tiers()) {
+      for (int tier : json_tiers()) {
         ASSERT_EQ(parse(s, 4096, &r, nullptr, tier), KALDRO_OK);
         ASSERT_EQ(std::string(r->str, r->len), body);
       }
       if (at < len) {
         std::string esc = body;
         esc.replace(at, 1, "\\n");
-        for (int tier : tiers()) {
+        for (int tier : json_tiers()) {
           ASSERT_EQ(parse("\"" + esc + "\"", 4096, &r, nullptr, tier), KALDRO_OK);
           std::string want = body;
           want[at] = '\n';
@@ -451,7 +444,7 @@ TEST(JsonParse, DifferentialOnGeneratedDocuments) {
     model::Value ref;
     uint64_t used = 0;
     model::read(d, UINT64_MAX, ref, &used);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       // Arena sizes above, at and below what the document needs.
       differential(d, used + 100, tier);
       differential(d, used, tier);
@@ -493,7 +486,7 @@ TEST(JsonParse, DifferentialOnWideNestedContainers) {
     model::Value ref;
     uint64_t used = 0;
     model::read(d, UINT64_MAX, ref, &used);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       differential(d, used, tier);
       differential(d, used - 1 - rng() % 64, tier);
       differential(d, rng() % used, tier);
@@ -519,7 +512,7 @@ TEST(JsonParse, DifferentialOnMutatedDocuments) {
     model::Value ref;
     uint64_t used = 0;
     model::read(d, UINT64_MAX, ref, &used);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       differential(d, used + 100, tier);
       differential(d, docs.pick(used + 1), tier);
       if (HasFatalFailure()) return;

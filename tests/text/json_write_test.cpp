@@ -7,6 +7,7 @@
 
 #include "text/json_gen.h"
 #include "text/json_internal.h"
+#include "text/json_tiers.h"
 #include "text/json_model.h"
 #include "text/json_write_impl.h"
 
@@ -18,14 +19,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<int> tiers() {
-  std::vector<int> t = {0};
-#if defined(__x86_64__)
-  if (kaldro::cpu_has(kaldro::Cpu::avx2)) t.push_back(2);
-#endif
-  return t;
-}
 
 struct Built {
   std::vector<uint64_t> words;
@@ -273,7 +266,7 @@ TEST(JsonWriter, KeyOrderOfWideObjectsAndLongKeys) {
     }
     kaldro_json_node *obj = kaldro_json_new_object(&b, kp.data(), vp.data(), n);
     ASSERT_EQ(b.failed, 0);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       std::string got;
       ASSERT_EQ(write(obj, got, tier), KALDRO_OK);
       ASSERT_EQ(got, model::canonical(obj)) << "members " << n;
@@ -381,7 +374,7 @@ TEST(JsonWriter, StringEscapes) {
   std::string want = "\"";
   for (int c = 0; c < 256; ++c) want += model::escape_byte(uint8_t(c));
   want += "\"";
-  for (int tier : tiers()) {
+  for (int tier : json_tiers()) {
     std::string got;
     ASSERT_EQ(write(kaldro_json_new_string(&t.b, all.data(), 256), got, tier), KALDRO_OK);
     EXPECT_EQ(got, want);
@@ -427,7 +420,7 @@ TEST(JsonWriter, KeyOrderOfRecordsOfOneShape) {
               KALDRO_OK)
         << doc;
     const std::string want = model::canonical(root);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       std::string got;
       ASSERT_EQ(write(root, got, tier), KALDRO_OK);
       ASSERT_EQ(got, want) << doc;
@@ -466,7 +459,7 @@ TEST(JsonWriter, BoundedOutput) {
     std::vector<std::string> pieces;
     model::pieces(pieces, root);
     std::vector<uint8_t> w(kaldro_json_write_arena_bytes(root));
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       for (uint64_t cap = 0; cap <= full.size() + 1; ++cap) {
         std::vector<char> buf(full.size() + 8, '\x5A');
         uint64_t n = 0;
@@ -552,7 +545,7 @@ TEST(JsonWriter, DifferentialAndRoundTrip) {
     model::shape(root, 1, dd, mm);
     ASSERT_EQ(kaldro_json_write_arena_bytes(root), 16 + uint64_t(dd) * (24 + 4 * uint64_t(mm)));
     const std::string want = model::canonical(root);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       std::string got;
       ASSERT_EQ(write(root, got, tier), KALDRO_OK);
       ASSERT_EQ(got, want) << d;
