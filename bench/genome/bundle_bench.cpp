@@ -21,29 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "genome_bench.h"
 #include "ratio.h"
 
 namespace {
 
-struct Buffer {
-  uint8_t *p = nullptr;
-  size_t n = 0;
-  explicit Buffer(size_t bytes) : n(bytes) {
-    p = static_cast<uint8_t *>(::operator new(bytes ? bytes : 1, std::align_val_t(64)));
-    memset(p, 0, n);
-  }
-  ~Buffer() { ::operator delete(p, std::align_val_t(64)); }
-};
-
-std::string bench_dir(const char *name) {
-  const char *base = getenv("KALDRO_BENCH_DIR");
-  std::string dir = std::string(base ? base : "/tmp") + "/kaldro_bench_" + name + "_" + std::to_string(getpid());
-  mkdir(dir.c_str(), 0700);
-  return dir;
-}
-void remove_tree(const std::string &dir) { std::string c = "rm -rf '" + dir + "'"; (void)!system(c.c_str()); }
-
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+using namespace genome_bench;
 
 // One chromosome of `bytes` bytes of records of `leaf_dim`: a cap, then leaves.
 std::vector<uint8_t> make_chromosome(size_t bytes, uint32_t leaf_dim, const char *label) {
@@ -59,35 +42,6 @@ std::vector<uint8_t> make_chromosome(size_t bytes, uint32_t leaf_dim, const char
   r[0] = 'C';
   memcpy(r.data() + 1, label, strlen(label));
   return r;
-}
-
-void write_bytes(const std::string &path, const void *p, size_t n, bool durable = false) {
-  const std::string tmp = durable ? path + ".tmp" : path;
-  FILE *f = fopen(tmp.c_str(), "wb");
-  fwrite(p, 1, n, f);
-  fflush(f);
-  if (durable) fsync(fileno(f));
-  fclose(f);
-  if (durable) {
-    rename(tmp.c_str(), path.c_str());
-    const std::string dir = path.substr(0, path.rfind('/'));
-    const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    fsync(dfd);
-    close(dfd);
-  }
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-void show(const char *what, const std::vector<double> &v) {
-  printf("  %-52s median %8.1f ms  (%.1f to %.1f)\n", what, median(v) * 1e3,
-         *std::min_element(v.begin(), v.end()) * 1e3, *std::max_element(v.begin(), v.end()) * 1e3);
-}
-int env_int(const char *name, int fallback) {
-  const char *v = getenv(name);
-  return v && atoi(v) > 0 ? atoi(v) : fallback;
 }
 
 // Export writes its bundle as a plain file; import saves a genome, durably. Each
@@ -127,7 +81,7 @@ void export_import_64mib() {
       (void)!fread(in.data(), 1, in.size(), f);
       fclose(f);
       SHA256(in.data(), in.size(), d);
-      write_bytes(g + ".base", hex.data(), hex.size());
+      write_file(g + ".base", hex.data(), hex.size(), false);
     }
     base_ex.push_back(now() - t);
     syncfs(dfd);
@@ -138,7 +92,7 @@ void export_import_64mib() {
       (void)!fread(in.data(), 1, in.size(), f);
       fclose(f);
       SHA256(region.data(), region.size(), d);
-      write_bytes(h + "/base.bin", region.data(), region.size(), true);
+      write_file(h + "/base.bin", region.data(), region.size(), true);
     }
     base_im.push_back(now() - t);
   }
