@@ -53,7 +53,7 @@ for target in "$build"/fuzz/fuzz_*; do
   start="$(date +%s)"
   # With -jobs every process writes its own fuzz-N.log into the working directory.
   if (cd "$findings" && exec nice -n "$niceness" "$target" $limits $parallel \
-        -print_final_stats=1 -rss_limit_mb=4096 -timeout="$timeout" \
+        -print_final_stats=1 -rss_limit_mb=4096 -timeout="$timeout" -report_slow_units="$timeout" \
         -artifact_prefix="$findings/" "$corpus" "$build/seeds/$name" $regressions \
         >"$build/findings/$name.log" 2>&1); then
     result=ok
