@@ -57,62 +57,61 @@ struct Shape {
   bool broken = false;
 };
 
+// The walk keeps one stack entry per container with children still to visit: the
+// container whose last child is entered gives its entry to that child, so a chain of
+// one-child containers takes one entry, and each entry records its own depth.
 inline Shape measure_tree(const kaldro_json_node *root) {
   Shape shape;
   if (!is_container(root)) return shape;
   struct Level {
     kaldro_json_node *const *kids;
-    const char *const *keys;  // null for arrays
-    uint32_t next;
-    uint32_t count;
+    const char *const *keys;  // for arrays the items again, so every check reads a pointer
+    uint32_t left;            // children not yet visited
+    uint32_t depth;
   } levels[kWriteMaxDepth];
   Streams streams;
-  uint32_t sp = 0;
-  const kaldro_json_node *enter = root;
-  for (;;) {
-    if (enter) {
-      // A container at depth sp + 1 (at most 64).
-      if (sp + 1 > shape.depth) shape.depth = sp + 1;
-      Level &l = levels[sp];
-      l.next = 0;
-      if (enter->kind == KALDRO_JSON_OBJECT) {
-        l.count = enter->member_count;
-        l.kids = enter->values;
-        l.keys = enter->keys;
-        if (l.count > shape.members) shape.members = l.count;
-        if (l.count && (!l.keys || !l.kids)) shape.broken = true;
-      } else {
-        l.count = enter->count;
-        l.kids = enter->items;
-        l.keys = nullptr;
-        if (l.count && !l.kids) shape.broken = true;
-      }
-      const bool usable = !l.count || (l.kids && (l.keys || enter->kind != KALDRO_JSON_OBJECT));
-      if (usable) {
-        if (l.count) streams.list(l.kids);
-        ++sp;
-      }
-      enter = nullptr;
-    }
-    if (sp == 0) break;
-    // The children of the top container, up to the next container among them.
+  uint32_t depth = 1, members = 0;
+  bool broken = false;
+  // Container n at depth d: counts it, and fills l for its children when it has any
+  // and they can be read.
+  auto enter = [&](Level &l, const kaldro_json_node *n, uint32_t d) __attribute__((always_inline)) {
+    const bool object = n->kind == KALDRO_JSON_OBJECT;
+    const uint32_t count = object ? n->member_count : n->count;
+    kaldro_json_node *const *kids = object ? n->values : n->items;
+    const char *const *keys = object ? n->keys : reinterpret_cast<const char *const *>(n->items);
+    depth = d > depth ? d : depth;
+    if (object && count > members) members = count;
+    const bool readable = kids && keys;
+    broken |= count && !readable;
+    if (!count || !readable) return false;
+    streams.list(kids);
+    l = {kids, keys, count, d};
+    return true;
+  };
+  uint32_t sp = enter(levels[0], root, 1) ? 1 : 0;
+  while (sp) {
     Level &top = levels[sp - 1];
-    while (top.next < top.count) {
-      const uint32_t i = top.next++;
-      const kaldro_json_node *child = top.kids[i];
-      if (top.keys && !top.keys[i]) shape.broken = true;
-      if (!child) {
-        shape.broken = true;
-        continue;
-      }
-      streams.node(child);
-      if (is_container(child) && sp < kWriteMaxDepth) {
-        enter = child;
-        break;
+    if (!top.left) {
+      --sp;
+      continue;
+    }
+    --top.left;
+    const kaldro_json_node *child = *top.kids++;
+    const char *key = *top.keys++;
+    broken |= !key || !child;
+    if (!child) continue;
+    streams.node(child);
+    // Containers are entered down to depth 64.
+    if (is_container(child) && top.depth < kWriteMaxDepth) {
+      Level &slot = top.left ? levels[sp] : top;
+      if (enter(slot, child, top.depth + 1)) {
+        if (&slot != &top) ++sp;
       }
     }
-    if (!enter) --sp;
   }
+  shape.depth = depth;
+  shape.members = members;
+  shape.broken = broken;
   return shape;
 }
 
@@ -629,6 +628,9 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
   } else {
     uint8_t *orders = static_cast<uint8_t *>(workspace) + uint64_t(shape.depth) * 24;
     const uint64_t order_bytes = 4 * uint64_t(shape.members);
+    // As in measure_tree, a container whose last entry is a container hands its stack
+    // entry to it; the closing brackets of the containers that entry stood for are
+    // written together when it is done. closers[64 - d] is the bracket of depth d.
     struct Level {
       kaldro_json_node *const *kids;
       const char *const *keys;  // null for arrays
@@ -636,41 +638,49 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       const uint8_t *plain;     // keys' plain lengths by member, or null
       uint32_t next;
       uint32_t count;
+      uint32_t depth;
+      uint32_t outer;  // depth of the innermost open container around this entry's chain
     } levels[kWriteMaxDepth];
+    uint8_t closers[kWriteMaxDepth];
     uint8_t plain[kWriteMaxDepth][kSortLocal];
     SortMemo memos[kMemoSlots];
     Streams streams;
     uint32_t sp = 0;
-    auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
+    // Opens container n at depth d into entry l: its bracket, and for an object the
+    // order of its members.
+    auto open = [&](Level &l, const kaldro_json_node *n, uint32_t d) __attribute__((always_inline)) {
       streams.list(n->items);
-      Level &l = levels[sp++];
       l.next = 0;
       l.order = nullptr;
       l.plain = nullptr;
+      l.depth = d;
       if (n->kind == KALDRO_JSON_OBJECT) {
         sink.byte('{');
+        closers[kWriteMaxDepth - d] = '}';
         l.kids = n->values;
         l.keys = n->keys;
         l.count = n->member_count;
         if (l.count > 1) {
-          uint8_t *order = orders + uint64_t(sp - 1) * order_bytes;
-          sort_members(l.keys, order, l.count, plain[sp - 1],
-                       &memos[(sp * 5 + l.count) % kMemoSlots]);
+          uint8_t *order = orders + uint64_t(d - 1) * order_bytes;
+          sort_members(l.keys, order, l.count, plain[d - 1], &memos[(d * 5 + l.count) % kMemoSlots]);
           l.order = order;
-          if (l.count <= kSortLocal) l.plain = plain[sp - 1];
+          if (l.count <= kSortLocal) l.plain = plain[d - 1];
         }
       } else {
         sink.byte('[');
+        closers[kWriteMaxDepth - d] = ']';
         l.kids = n->items;
         l.keys = nullptr;
         l.count = n->count;
       }
     };
-    open(root);
+    levels[0].outer = 0;
+    open(levels[sp++], root, 1);
     while (sp) {
       Level &top = levels[sp - 1];
       if (top.next == top.count) {
-        sink.byte(top.keys ? '}' : ']');
+        // Closing brackets are one-byte pieces: a run of them.
+        sink.run(closers + kWriteMaxDepth - top.depth, top.depth - top.outer);
         --sp;
         continue;
       }
@@ -684,11 +694,17 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       } else {
         if (i) sink.piece(", ", 2);
         child = top.kids[i];
-        }
+      }
       streams.node(child);
       if (is_container(child)) {
-        if (sp == shape.depth) return KALDRO_ERR_CAPACITY;
-        open(child);
+        if (top.depth == shape.depth) return KALDRO_ERR_CAPACITY;
+        if (top.next == top.count) {
+          open(top, child, top.depth + 1);  // outer stays
+        } else {
+          Level &l = levels[sp++];
+          l.outer = top.depth;
+          open(l, child, top.depth + 1);
+        }
       } else {
         write_scalar<Scan>(sink, child);
       }
