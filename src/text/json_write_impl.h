@@ -56,9 +56,19 @@ struct Shape {
   bool broken = false;
 };
 
-// The walk keeps one stack entry per container with children still to visit: the
-// container whose last child is entered gives its entry to that child, so a chain of
-// one-child containers takes one entry, and each entry records its own depth.
+// The walk is a chain of dependent loads (node, its pointer array, the next node), so
+// it runs in two lanes that walk disjoint subtrees side by side and keep two chains of
+// loads in flight. Each lane is a stack of ranges of siblings; its bottom entry is a
+// range taken from the other lane. An idle lane takes the later half of the shallowest
+// range with two or more children left that lies below the other lane's current
+// container (so a flat array of scalars stays with one lane). D, M and `broken` do not
+// depend on the order of the visits. A lane keeps one stack entry per container with
+// children still to visit: the container whose last child is entered gives its entry
+// to that child, so a chain of one-child containers takes one entry, and each entry
+// records its own depth.
+constexpr uint32_t kMeasureLanes = 2;
+constexpr uint32_t kStealEvery = 16;  // steps between attempts while a lane is idle
+
 inline Shape measure_tree(const kaldro_json_node *root) {
   Shape shape;
   if (!is_container(root)) return shape;
@@ -67,13 +77,15 @@ inline Shape measure_tree(const kaldro_json_node *root) {
     const char *const *keys;  // for arrays the items again, so every check reads a pointer
     uint32_t left;            // children not yet visited
     uint32_t depth;
-  } levels[kWriteMaxDepth];
-  Streams streams;
+  };
+  struct Lane {
+    uint32_t sp = 0;
+    Streams streams;
+    Level levels[kWriteMaxDepth];
+  } lanes[kMeasureLanes];
   uint32_t depth = 1, members = 0;
   bool broken = false;
-  // Container n at depth d: counts it, and fills l for its children when it has any
-  // and they can be read.
-  auto enter = [&](Level &l, const kaldro_json_node *n, uint32_t d) __attribute__((always_inline)) {
+  auto enter = [&](Lane &ln, Level &l, const kaldro_json_node *n, uint32_t d) __attribute__((always_inline)) {
     const bool object = n->kind == KALDRO_JSON_OBJECT;
     const uint32_t count = object ? n->member_count : n->count;
     kaldro_json_node *const *kids = object ? n->values : n->items;
@@ -83,29 +95,68 @@ inline Shape measure_tree(const kaldro_json_node *root) {
     const bool readable = kids && keys;
     broken |= count && !readable;
     if (!count || !readable) return false;
-    streams.list(kids);
+    ln.streams.list(kids);
     l = {kids, keys, count, d};
     return true;
   };
-  uint32_t sp = enter(levels[0], root, 1) ? 1 : 0;
-  while (sp) {
-    Level &top = levels[sp - 1];
+  auto step = [&](Lane &ln) __attribute__((always_inline)) {
+    Level &top = ln.levels[ln.sp - 1];
     if (!top.left) {
-      --sp;
-      continue;
+      --ln.sp;
+      return;
     }
     --top.left;
     const kaldro_json_node *child = *top.kids++;
     const char *key = *top.keys++;
     broken |= !key || !child;
-    if (!child) continue;
-    streams.node(child);
-    // Containers are entered down to depth 64.
+    if (!child) return;
+    ln.streams.node(child);
     if (is_container(child) && top.depth < kWriteMaxDepth) {
-      Level &slot = top.left ? levels[sp] : top;
-      if (enter(slot, child, top.depth + 1)) {
-        if (&slot != &top) ++sp;
+      Level &slot = top.left ? ln.levels[ln.sp] : top;
+      if (enter(ln, slot, child, top.depth + 1)) {
+        if (&slot != &top) ++ln.sp;
       }
+    }
+  };
+  auto steal = [&](Lane &ln) {
+    uint32_t deepest = 0;
+    for (const Lane &v : lanes) deepest = v.sp > deepest ? v.sp : deepest;
+    for (uint32_t k = 0; k + 1 < deepest; ++k) {
+      for (Lane &v : lanes) {
+        if (k + 1 >= v.sp) continue;
+        Level &from = v.levels[k];
+        if (from.left < 2) continue;
+        const uint32_t take = from.left / 2;
+        from.left -= take;
+        ln.levels[0] = {from.kids + from.left, from.keys + from.left, take, from.depth};
+        ln.sp = 1;
+        return true;
+      }
+    }
+    return false;
+  };
+  lanes[0].sp = enter(lanes[0], lanes[0].levels[0], root, 1) ? 1 : 0;
+  for (;;) {
+    uint32_t busy = 0;
+    for (const Lane &ln : lanes) busy += ln.sp != 0;
+    if (busy == kMeasureLanes) {
+      // Every lane has work: one step of each in turn, their loads overlapping.
+      for (uint32_t r = 0; r < kStealEvery; ++r) {
+#pragma GCC unroll 8
+        for (Lane &ln : lanes) {
+          if (ln.sp) step(ln);
+        }
+      }
+      continue;
+    }
+    if (busy == 0) break;  // nothing is left anywhere
+    // Some lane is idle: the busy ones run on alone for a while, then the idle ones
+    // look for a range to take.
+    for (Lane &ln : lanes) {
+      for (uint32_t r = 0; r < kStealEvery && ln.sp; ++r) step(ln);
+    }
+    for (Lane &ln : lanes) {
+      if (!ln.sp && !steal(ln)) break;
     }
   }
   shape.depth = depth;
