@@ -21,7 +21,7 @@ inline bool is_container(const kaldro_json_node *n) {
 // Both traversals read a tree that usually lies in document order: parsed nodes, keys
 // and strings run forward through the arena, and the pointer arrays of closed
 // containers run backward within each finished subtree. Two cursors keep hints a fixed
-// distance ahead of each stream, each line hinted once; a jump elsewhere (a tree built
+// distance ahead of each stream; a jump elsewhere (a tree built
 // by hand, another subtree) restarts a cursor. Hints never fault, so the addresses
 // need not lie inside the tree.
 struct Streams {
@@ -37,7 +37,8 @@ struct Streams {
   [[gnu::always_inline]] void node(const void *n) {
     const uintptr_t a = reinterpret_cast<uintptr_t>(n) & ~uintptr_t(63);
     if (__builtin_expect(a > fwd || a + kAhead < fwd, 0)) fwd = a + kAhead / 2;
-    for (uintptr_t k = 0; k < kStep; k += 64) __builtin_prefetch(reinterpret_cast<const void *>(fwd + k));
+    for (uintptr_t k = 0; k < kStep; k += 64)
+      __builtin_prefetch(reinterpret_cast<const void *>(fwd + k));
     fwd += fwd < a + kAhead ? kStep : 0;
   }
   [[gnu::always_inline]] void list(const void *l) {
@@ -60,8 +61,8 @@ struct Shape {
 // it runs in two lanes that walk disjoint subtrees side by side and keep two chains of
 // loads in flight. Each lane is a stack of ranges of siblings; its bottom entry is a
 // range taken from the other lane. An idle lane takes the later half of the shallowest
-// range with two or more children left that lies below the other lane's current
-// container (so a flat array of scalars stays with one lane). D, M and `broken` do not
+// range with two or more children left that is not the other lane's innermost one
+// (so a flat array of scalars stays with one lane). D, M and `broken` do not
 // depend on the order of the visits. A lane keeps one stack entry per container with
 // children still to visit: the container whose last child is entered gives its entry
 // to that child, so a chain of one-child containers takes one entry, and each entry
@@ -85,7 +86,8 @@ inline Shape measure_tree(const kaldro_json_node *root) {
   } lanes[kMeasureLanes];
   uint32_t depth = 1, members = 0;
   bool broken = false;
-  auto enter = [&](Lane &ln, Level &l, const kaldro_json_node *n, uint32_t d) __attribute__((always_inline)) {
+  auto enter = [&](Lane &ln, Level &l, const kaldro_json_node *n, uint32_t d)
+                   __attribute__((always_inline)) {
     const bool object = n->kind == KALDRO_JSON_OBJECT;
     const uint32_t count = object ? n->member_count : n->count;
     kaldro_json_node *const *kids = object ? n->values : n->items;
