@@ -260,7 +260,7 @@ class Parser {
 
   // The value step: white space, the node, then the value by its first character.
   // A container is only opened here; its members are read by containers().
-  kaldro_status value(kaldro_json_node **out) {
+  [[gnu::always_inline]] kaldro_status value(kaldro_json_node **out) {
     skip_ws();
     if (p_ == end_) return KALDRO_ERR_INVALID;
     kaldro_json_node *n = new_node();
@@ -432,7 +432,7 @@ class Parser {
   // Reads a string whose opening quote has been consumed. The scratch block of r + 1
   // bytes is reserved first; a key (as_key) then gets its own copy with a NUL, and
   // *bytes points at that copy instead of the scratch block.
-  kaldro_status string(uint8_t **bytes, uint64_t *len, bool as_key) {
+  [[gnu::always_inline]] kaldro_status string(uint8_t **bytes, uint64_t *len, bool as_key) {
     const uint8_t *s = p_;
     const uint8_t *stop = Scan::find_special(s, end_);
     if (stop < end_ && *stop == '"') {
@@ -452,6 +452,14 @@ class Parser {
       *len = r;
       return KALDRO_OK;
     }
+    return string_escaped(bytes, len, as_key, stop);
+  }
+
+  // The rest of string() for a string with an escape or a byte that ends it early;
+  // `stop` is its first special byte (or the end of the text).
+  [[gnu::noinline]] kaldro_status string_escaped(uint8_t **bytes, uint64_t *len, bool as_key,
+                                                 const uint8_t *stop) {
+    const uint8_t *s = p_;
     // Pre-scan to the closing quote, stepping over the byte after each backslash.
     const uint8_t *q = stop;
     while (q < end_) {
@@ -591,7 +599,7 @@ class Parser {
   }
 
   // Closes the top container: final arrays (keys, then values), then pop.
-  kaldro_status close(Frame &f) {
+  [[gnu::always_inline]] kaldro_status close(Frame &f) {
     ++p_;
     const uint64_t bytes = f.count ? uint64_t(f.count) * 8 : 8;
     kaldro_json_node *n = f.node;

@@ -21,7 +21,7 @@ inline bool is_container(const kaldro_json_node *n) {
 // Both traversals read a tree that usually lies in document order: parsed nodes, keys
 // and strings run forward through the arena, and the pointer arrays of closed
 // containers run backward within each finished subtree. Two cursors keep hints a fixed
-// distance ahead of each stream, each line hinted once; a jump elsewhere (a tree built
+// distance ahead of each stream; a jump elsewhere (a tree built
 // by hand, another subtree) restarts a cursor. Hints never fault, so the addresses
 // need not lie inside the tree.
 struct Streams {
@@ -30,22 +30,22 @@ struct Streams {
   uintptr_t fwd = 0;
   uintptr_t bwd = 0;
 
+  // A fixed number of hints a call, with no loop whose trip count would have to be
+  // guessed: the cursors move at most that far a call, and a cursor that falls behind
+  // restarts.
+  static constexpr uintptr_t kStep = 3 * 64;
   [[gnu::always_inline]] void node(const void *n) {
     const uintptr_t a = reinterpret_cast<uintptr_t>(n) & ~uintptr_t(63);
-    if (a > fwd || a + kAhead < fwd) fwd = a + kAhead / 2;
-    while (fwd < a + kAhead) {
-      __builtin_prefetch(reinterpret_cast<const void *>(fwd));
-      fwd += 64;
-    }
+    if (__builtin_expect(a > fwd || a + kAhead < fwd, 0)) fwd = a + kAhead / 2;
+    for (uintptr_t k = 0; k < kStep; k += 64)
+      __builtin_prefetch(reinterpret_cast<const void *>(fwd + k));
+    fwd += fwd < a + kAhead ? kStep : 0;
   }
   [[gnu::always_inline]] void list(const void *l) {
-    if (!l) return;
     const uintptr_t a = reinterpret_cast<uintptr_t>(l) & ~uintptr_t(63);
-    if (a < bwd || a > bwd + kBehind) bwd = a;
-    while (bwd + kBehind > a) {
-      bwd -= 64;
-      __builtin_prefetch(reinterpret_cast<const void *>(bwd));
-    }
+    if (__builtin_expect(a < bwd || a > bwd + kBehind, 0)) bwd = a;
+    bwd -= bwd + kBehind > a ? 64 : 0;
+    __builtin_prefetch(reinterpret_cast<const void *>(bwd));
   }
 };
 
@@ -57,62 +57,113 @@ struct Shape {
   bool broken = false;
 };
 
+// The walk is a chain of dependent loads (node, its pointer array, the next node), so
+// it runs in two lanes that walk disjoint subtrees side by side and keep two chains of
+// loads in flight. Each lane is a stack of ranges of siblings; its bottom entry is a
+// range taken from the other lane. An idle lane takes the later half of the shallowest
+// range with two or more children left that is not the other lane's innermost one
+// (so a flat array of scalars stays with one lane). D, M and `broken` do not
+// depend on the order of the visits. A lane keeps one stack entry per container with
+// children still to visit: the container whose last child is entered gives its entry
+// to that child, so a chain of one-child containers takes one entry, and each entry
+// records its own depth.
+constexpr uint32_t kMeasureLanes = 2;
+constexpr uint32_t kStealEvery = 16;  // steps between attempts while a lane is idle
+
 inline Shape measure_tree(const kaldro_json_node *root) {
   Shape shape;
   if (!is_container(root)) return shape;
   struct Level {
     kaldro_json_node *const *kids;
-    const char *const *keys;  // null for arrays
-    uint32_t next;
-    uint32_t count;
-  } levels[kWriteMaxDepth];
-  Streams streams;
-  uint32_t sp = 0;
-  const kaldro_json_node *enter = root;
+    const char *const *keys;  // for arrays the items again, so every check reads a pointer
+    uint32_t left;            // children not yet visited
+    uint32_t depth;
+  };
+  struct Lane {
+    uint32_t sp = 0;
+    Streams streams;
+    Level levels[kWriteMaxDepth];
+  } lanes[kMeasureLanes];
+  uint32_t depth = 1, members = 0;
+  bool broken = false;
+  auto enter = [&](Lane &ln, Level &l, const kaldro_json_node *n, uint32_t d)
+                   __attribute__((always_inline)) {
+    const bool object = n->kind == KALDRO_JSON_OBJECT;
+    const uint32_t count = object ? n->member_count : n->count;
+    kaldro_json_node *const *kids = object ? n->values : n->items;
+    const char *const *keys = object ? n->keys : reinterpret_cast<const char *const *>(n->items);
+    depth = d > depth ? d : depth;
+    if (object && count > members) members = count;
+    const bool readable = kids && keys;
+    broken |= count && !readable;
+    if (!count || !readable) return false;
+    ln.streams.list(kids);
+    l = {kids, keys, count, d};
+    return true;
+  };
+  auto step = [&](Lane &ln) __attribute__((always_inline)) {
+    Level &top = ln.levels[ln.sp - 1];
+    if (!top.left) {
+      --ln.sp;
+      return;
+    }
+    --top.left;
+    const kaldro_json_node *child = *top.kids++;
+    const char *key = *top.keys++;
+    broken |= !key || !child;
+    if (!child) return;
+    ln.streams.node(child);
+    if (is_container(child) && top.depth < kWriteMaxDepth) {
+      Level &slot = top.left ? ln.levels[ln.sp] : top;
+      if (enter(ln, slot, child, top.depth + 1)) {
+        if (&slot != &top) ++ln.sp;
+      }
+    }
+  };
+  auto steal = [&](Lane &ln) {
+    uint32_t deepest = 0;
+    for (const Lane &v : lanes) deepest = v.sp > deepest ? v.sp : deepest;
+    for (uint32_t k = 0; k + 1 < deepest; ++k) {
+      for (Lane &v : lanes) {
+        if (k + 1 >= v.sp) continue;
+        Level &from = v.levels[k];
+        if (from.left < 2) continue;
+        const uint32_t take = from.left / 2;
+        from.left -= take;
+        ln.levels[0] = {from.kids + from.left, from.keys + from.left, take, from.depth};
+        ln.sp = 1;
+        return true;
+      }
+    }
+    return false;
+  };
+  lanes[0].sp = enter(lanes[0], lanes[0].levels[0], root, 1) ? 1 : 0;
   for (;;) {
-    if (enter) {
-      // A container at depth sp + 1 (at most 64).
-      if (sp + 1 > shape.depth) shape.depth = sp + 1;
-      Level &l = levels[sp];
-      l.next = 0;
-      if (enter->kind == KALDRO_JSON_OBJECT) {
-        l.count = enter->member_count;
-        l.kids = enter->values;
-        l.keys = enter->keys;
-        if (l.count > shape.members) shape.members = l.count;
-        if (l.count && (!l.keys || !l.kids)) shape.broken = true;
-      } else {
-        l.count = enter->count;
-        l.kids = enter->items;
-        l.keys = nullptr;
-        if (l.count && !l.kids) shape.broken = true;
+    uint32_t busy = 0;
+    for (const Lane &ln : lanes) busy += ln.sp != 0;
+    if (busy == kMeasureLanes) {
+      // Every lane has work: one step of each in turn, their loads overlapping.
+      for (uint32_t r = 0; r < kStealEvery; ++r) {
+#pragma GCC unroll 8
+        for (Lane &ln : lanes) {
+          if (ln.sp) step(ln);
+        }
       }
-      const bool usable = !l.count || (l.kids && (l.keys || enter->kind != KALDRO_JSON_OBJECT));
-      if (usable) {
-        if (l.count) streams.list(l.kids);
-        ++sp;
-      }
-      enter = nullptr;
+      continue;
     }
-    if (sp == 0) break;
-    // The children of the top container, up to the next container among them.
-    Level &top = levels[sp - 1];
-    while (top.next < top.count) {
-      const uint32_t i = top.next++;
-      const kaldro_json_node *child = top.kids[i];
-      if (top.keys && !top.keys[i]) shape.broken = true;
-      if (!child) {
-        shape.broken = true;
-        continue;
-      }
-      streams.node(child);
-      if (is_container(child) && sp < kWriteMaxDepth) {
-        enter = child;
-        break;
-      }
+    if (busy == 0) break;  // nothing is left anywhere
+    // Some lane is idle: the busy ones run on alone for a while, then the idle ones
+    // look for a range to take.
+    for (Lane &ln : lanes) {
+      for (uint32_t r = 0; r < kStealEvery && ln.sp; ++r) step(ln);
     }
-    if (!enter) --sp;
+    for (Lane &ln : lanes) {
+      if (!ln.sp && !steal(ln)) break;
+    }
   }
+  shape.depth = depth;
+  shape.members = members;
+  shape.broken = broken;
   return shape;
 }
 
@@ -629,6 +680,9 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
   } else {
     uint8_t *orders = static_cast<uint8_t *>(workspace) + uint64_t(shape.depth) * 24;
     const uint64_t order_bytes = 4 * uint64_t(shape.members);
+    // As in measure_tree, a container whose last entry is a container hands its stack
+    // entry to it; the closing brackets of the containers that entry stood for are
+    // written together when it is done. closers[64 - d] is the bracket of depth d.
     struct Level {
       kaldro_json_node *const *kids;
       const char *const *keys;  // null for arrays
@@ -636,41 +690,49 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       const uint8_t *plain;     // keys' plain lengths by member, or null
       uint32_t next;
       uint32_t count;
+      uint32_t depth;
+      uint32_t outer;  // depth of the innermost open container around this entry's chain
     } levels[kWriteMaxDepth];
+    uint8_t closers[kWriteMaxDepth];
     uint8_t plain[kWriteMaxDepth][kSortLocal];
     SortMemo memos[kMemoSlots];
     Streams streams;
     uint32_t sp = 0;
-    auto open = [&](const kaldro_json_node *n) [[gnu::always_inline]] {
+    // Opens container n at depth d into entry l: its bracket, and for an object the
+    // order of its members.
+    auto open = [&](Level &l, const kaldro_json_node *n, uint32_t d) __attribute__((always_inline)) {
       streams.list(n->items);
-      Level &l = levels[sp++];
       l.next = 0;
       l.order = nullptr;
       l.plain = nullptr;
+      l.depth = d;
       if (n->kind == KALDRO_JSON_OBJECT) {
         sink.byte('{');
+        closers[kWriteMaxDepth - d] = '}';
         l.kids = n->values;
         l.keys = n->keys;
         l.count = n->member_count;
         if (l.count > 1) {
-          uint8_t *order = orders + uint64_t(sp - 1) * order_bytes;
-          sort_members(l.keys, order, l.count, plain[sp - 1],
-                       &memos[(sp * 5 + l.count) % kMemoSlots]);
+          uint8_t *order = orders + uint64_t(d - 1) * order_bytes;
+          sort_members(l.keys, order, l.count, plain[d - 1], &memos[(d * 5 + l.count) % kMemoSlots]);
           l.order = order;
-          if (l.count <= kSortLocal) l.plain = plain[sp - 1];
+          if (l.count <= kSortLocal) l.plain = plain[d - 1];
         }
       } else {
         sink.byte('[');
+        closers[kWriteMaxDepth - d] = ']';
         l.kids = n->items;
         l.keys = nullptr;
         l.count = n->count;
       }
     };
-    open(root);
+    levels[0].outer = 0;
+    open(levels[sp++], root, 1);
     while (sp) {
       Level &top = levels[sp - 1];
       if (top.next == top.count) {
-        sink.byte(top.keys ? '}' : ']');
+        // Closing brackets are one-byte pieces: a run of them.
+        sink.run(closers + kWriteMaxDepth - top.depth, top.depth - top.outer);
         --sp;
         continue;
       }
@@ -684,11 +746,17 @@ kaldro_status write_with(const kaldro_json_node *root, void *out, uint64_t out_c
       } else {
         if (i) sink.piece(", ", 2);
         child = top.kids[i];
-        }
+      }
       streams.node(child);
       if (is_container(child)) {
-        if (sp == shape.depth) return KALDRO_ERR_CAPACITY;
-        open(child);
+        if (top.depth == shape.depth) return KALDRO_ERR_CAPACITY;
+        if (top.next == top.count) {
+          open(top, child, top.depth + 1);  // outer stays
+        } else {
+          Level &l = levels[sp++];
+          l.outer = top.depth;
+          open(l, child, top.depth + 1);
+        }
       } else {
         write_scalar<Scan>(sink, child);
       }

@@ -520,4 +520,45 @@ TEST(JsonParse, DifferentialOnMutatedDocuments) {
   }
 }
 
+// Chains of one-member objects (keys plain, escaped, empty) and one-item arrays down to
+// depths 63 to 66, side by side, with leaves of every kind, against the reference at
+// arena sizes around the exact need.
+TEST(JsonParse, DifferentialOnChains) {
+  std::mt19937_64 rng(64);
+  static const char *kKeys[] = {"\"k1\"", "\"\"", "\"a\\\"b\"", "\"\\u00e9x\"", "\"t\\tab\"",
+                                "\"longer_than_thirty_two_bytes_of_key_text\""};
+  static const char *kLeaves[] = {"1", "-2.5e3", "\"s\\n\"", "\"plain\"", "true", "null", "[]", "{}"};
+  for (int round = 0; round < 40; ++round) {
+    std::string d = "[";
+    const int chains = 1 + int(rng() % 6);
+    for (int c = 0; c < chains; ++c) {
+      if (c) d += ", ";
+      const int len = round < 8 ? 62 + round % 4 : int(rng() % 66);
+      std::string close;
+      for (int i = 0; i < len; ++i) {
+        if (rng() % 2) {
+          d += std::string("{") + kKeys[rng() % 6] + (rng() % 2 ? ":" : " : ");
+          close += "}";
+        } else {
+          d += rng() % 2 ? "[" : "[ ";
+          close += "]";
+        }
+      }
+      d += kLeaves[rng() % 8];
+      d.append(close.rbegin(), close.rend());
+    }
+    d += "]";
+    model::Value ref;
+    uint64_t used = 0;
+    model::read(d, UINT64_MAX, ref, &used);
+    for (int tier : tiers()) {
+      differential(d, used + 64, tier);
+      differential(d, used, tier);
+      differential(d, used - 1, tier);
+      differential(d, rng() % used, tier);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
 }  // namespace

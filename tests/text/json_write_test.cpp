@@ -12,6 +12,7 @@
 #include "text/json_write_impl.h"
 
 #include <cmath>
+#include <deque>
 #include <algorithm>
 #include <limits>
 #include <random>
@@ -561,6 +562,215 @@ TEST(JsonWriter, DifferentialAndRoundTrip) {
     ASSERT_EQ(written(again), want);
   }
   EXPECT_GT(checked, 1000);
+}
+
+// Trees of long chains of one-member objects and one-item arrays, with wider containers
+// here and there, many chains side by side (the measure walk splits such levels between
+// its lanes), leaves of every kind and keys that need escapes.
+struct Chains {
+  Built t{1 << 22};
+  std::deque<std::string> keys;
+  std::mt19937_64 rng;
+  explicit Chains(uint64_t seed) : rng(seed) {}
+
+  const char *key() {
+    static const char *kPool[] = {"k12", "", "a\"b", "back\\slash", "tab\tx", "\x01" "ctl",
+                                  "longer_than_eight_bytes", "caf\xc3\xa9", "k3", "k"};
+    std::string k = kPool[rng() % 10];
+    if (rng() % 3 == 0) k += std::to_string(rng() % 100);
+    keys.push_back(k);
+    return keys.back().c_str();
+  }
+  kaldro_json_node *leaf() {
+    kaldro_json_builder *b = &t.b;
+    switch (rng() % 8) {
+      case 0: return kaldro_json_new_null(b);
+      case 1: return kaldro_json_new_bool(b, int(rng() % 2));
+      case 2: return kaldro_json_new_int(b, int64_t(rng()));
+      case 3: return kaldro_json_new_double(b, double(int64_t(rng() % 2000) - 1000) / 8);
+      case 4: return kaldro_json_new_string(b, "q\"\\\n\x1f" "e", 6);
+      case 5: return kaldro_json_new_array(b, nullptr, 0);
+      case 6: return kaldro_json_new_object(b, nullptr, nullptr, 0);
+      default: return kaldro_json_new_string(b, "plain", 5);
+    }
+  }
+  // A chain of `len` containers above a leaf.
+  kaldro_json_node *chain(int len) {
+    kaldro_json_node *n = leaf();
+    for (int i = 0; i < len; ++i) {
+      const uint64_t r = rng() % 16;
+      if (r < 7) {
+        const char *k = key();
+        n = kaldro_json_new_object(&t.b, &k, &n, 1);
+      } else if (r < 14) {
+        n = kaldro_json_new_array(&t.b, &n, 1);
+      } else if (r == 14) {
+        kaldro_json_node *items[3] = {leaf(), leaf(), leaf()};
+        items[rng() % 3] = n;
+        n = kaldro_json_new_array(&t.b, items, 3);
+      } else {
+        const char *ks[3] = {key(), key(), key()};
+        kaldro_json_node *vals[3] = {leaf(), leaf(), leaf()};
+        vals[rng() % 3] = n;
+        n = kaldro_json_new_object(&t.b, ks, vals, 3);
+      }
+    }
+    return n;
+  }
+  kaldro_json_node *forest(int chains, int max_len) {
+    std::vector<kaldro_json_node *> items;
+    for (int i = 0; i < chains; ++i) items.push_back(chain(int(rng() % uint64_t(max_len + 1))));
+    return kaldro_json_new_array(&t.b, items.data(), uint32_t(items.size()));
+  }
+};
+
+// The pieces written before the writer stops at a container below depth 64; false when
+// it stops there.
+bool pieces_to_limit(std::vector<std::string> &out, const kaldro_json_node *n, uint32_t depth) {
+  const bool obj = n->kind == KALDRO_JSON_OBJECT;
+  if (!obj && n->kind != KALDRO_JSON_ARRAY) {
+    model::pieces(out, n);
+    return true;
+  }
+  if (depth > 64) return false;
+  out.push_back(obj ? "{" : "[");
+  const uint32_t c = obj ? n->member_count : n->count;
+  std::vector<uint32_t> order(c);
+  for (uint32_t i = 0; i < c; ++i) order[i] = i;
+  if (obj) {
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      const std::string ka = n->keys[a], kb = n->keys[b];
+      const int cmp = std::memcmp(ka.data(), kb.data(), std::min(ka.size(), kb.size()));
+      return cmp != 0 ? cmp < 0 : ka.size() < kb.size();
+    });
+  }
+  for (uint32_t i = 0; i < c; ++i) {
+    if (i) out.push_back(", ");
+    if (obj) {
+      model::string_pieces(out, n->keys[order[i]]);
+      out.push_back(": ");
+    }
+    if (!pieces_to_limit(out, obj ? n->values[order[i]] : n->items[order[i]], depth + 1)) return false;
+  }
+  out.push_back(obj ? "}" : "]");
+  return true;
+}
+
+// The pointer slots of the containers within 64 levels that hold children.
+void child_slots(std::vector<kaldro_json_node **> &slots, kaldro_json_node *n, uint32_t depth) {
+  const bool obj = n->kind == KALDRO_JSON_OBJECT;
+  if ((!obj && n->kind != KALDRO_JSON_ARRAY) || depth > 64) return;
+  const uint32_t c = obj ? n->member_count : n->count;
+  for (uint32_t i = 0; i < c; ++i) {
+    kaldro_json_node **slot = obj ? &n->values[i] : &n->items[i];
+    slots.push_back(slot);
+    child_slots(slots, *slot, depth + 1);
+  }
+}
+
+TEST(JsonWriter, ChainsAgainstTheModel) {
+  Chains g(5);
+  int deep = 0, fine = 0;
+  for (int round = 0; round < 120; ++round) {
+    kaldro_json_builder fresh = g.t.b;
+    fresh.used = 0;
+    g.t.b = fresh;
+    g.keys.clear();
+    kaldro_json_node *root = g.forest(int(g.rng() % 40), round % 3 == 0 ? 70 : 62);
+    ASSERT_EQ(g.t.b.failed, 0);
+    uint32_t d = 1, m = 0;
+    model::shape(root, 1, d, m);
+    const uint64_t need = uint64_t(d) * (24 + 4 * uint64_t(m));
+    ASSERT_EQ(kaldro_json_write_arena_bytes(root), 16 + need);
+    std::vector<std::string> pieces;
+    const bool whole = pieces_to_limit(pieces, root, 1);
+    std::string text;
+    for (const std::string &p : pieces) text += p;
+    (whole ? fine : deep)++;
+    std::vector<uint8_t> ws(need + 1);
+    for (int tier : tiers()) {
+      std::vector<char> out(text.size() + 16, 'Z');
+      uint64_t len = 7;
+      // One byte short, or no workspace: nothing is written.
+      ASSERT_EQ(kaldro::json::write_tier(tier, root, out.data(), out.size(), &len, ws.data(), need - 1),
+                KALDRO_ERR_INVALID);
+      ASSERT_EQ(kaldro::json::write_tier(tier, root, out.data(), out.size(), &len, nullptr, need),
+                KALDRO_ERR_INVALID);
+      ASSERT_EQ(len, 7u);
+      ASSERT_EQ(std::string(out.data(), out.size()), std::string(out.size(), 'Z'));
+      const int st = kaldro::json::write_tier(tier, root, out.data(), out.size(), &len, ws.data(), need);
+      if (!whole) {
+        // Stopped at the container below depth 64: out_len untouched, the text before it
+        // stored.
+        ASSERT_EQ(st, KALDRO_ERR_CAPACITY);
+        ASSERT_EQ(len, 7u);
+        ASSERT_EQ(std::string(out.data(), text.size()), text);
+        ASSERT_EQ(out[text.size()], 'Z');
+        continue;
+      }
+      ASSERT_EQ(st, KALDRO_OK);
+      ASSERT_EQ(len, text.size());
+      ASSERT_EQ(std::string(out.data(), len), text);
+      // Short buffers inside the chains: the longest prefix of whole pieces.
+      for (int c = 0; c < 6; ++c) {
+        const uint64_t cap = g.rng() % (text.size() + 1);
+        std::vector<char> buf(text.size() + 8, 'Z');
+        ASSERT_EQ(kaldro::json::write_tier(tier, root, buf.data(), cap, &len, ws.data(), need),
+                  cap == text.size() ? KALDRO_OK : KALDRO_ERR_CAPACITY);
+        ASSERT_EQ(len, text.size());
+        const std::string pre = model::prefix(root, cap);
+        ASSERT_EQ(std::string(buf.data(), pre.size()), pre);
+        ASSERT_EQ(buf[pre.size()], 'Z');
+      }
+    }
+    // A null child anywhere within 64 levels makes the tree unwritable.
+    std::vector<kaldro_json_node **> slots;
+    child_slots(slots, root, 1);
+    if (!slots.empty()) {
+      kaldro_json_node **slot = slots[g.rng() % slots.size()];
+      kaldro_json_node *kept = *slot;
+      *slot = nullptr;
+      std::vector<char> out(16, 'Z');
+      uint64_t len = 7;
+      ASSERT_EQ(kaldro_json_write_ws(root, out.data(), out.size(), &len, ws.data(), ws.size()),
+                KALDRO_ERR_INVALID);
+      ASSERT_EQ(len, 7u);
+      ASSERT_EQ(std::string(out.data(), 16), std::string(16, 'Z'));
+      *slot = kept;
+    }
+  }
+  EXPECT_GT(deep, 10);
+  EXPECT_GT(fine, 40);
+}
+
+TEST(JsonWriter, DepthAndWidthFoundAtTheEndOfAWideLevel) {
+  // Many short chains, then the deepest (64 levels in all) and widest object last.
+  Chains g(9);
+  std::vector<kaldro_json_node *> items;
+  for (int i = 0; i < 100; ++i) {
+    kaldro_json_node *n = kaldro_json_new_int(&g.t.b, i);
+    items.push_back(kaldro_json_new_array(&g.t.b, &n, 1));
+  }
+  const char *ks[7] = {"g", "f", "e", "d", "c", "b", "a"};
+  kaldro_json_node *vals[7];
+  for (auto &v : vals) v = kaldro_json_new_null(&g.t.b);
+  kaldro_json_node *n = kaldro_json_new_object(&g.t.b, ks, vals, 7);
+  for (int i = 0; i < 62; ++i) n = kaldro_json_new_array(&g.t.b, &n, 1);
+  items.push_back(n);
+  kaldro_json_node *root = kaldro_json_new_array(&g.t.b, items.data(), uint32_t(items.size()));
+  EXPECT_EQ(kaldro_json_write_arena_bytes(root), 16u + 64 * (24 + 4 * 7));
+  std::string text;
+  ASSERT_EQ(write(root, text), KALDRO_OK);
+  EXPECT_EQ(text, model::canonical(root));
+  // One level more is a container below depth 64.
+  items.back() = kaldro_json_new_array(&g.t.b, &n, 1);
+  root = kaldro_json_new_array(&g.t.b, items.data(), uint32_t(items.size()));
+  EXPECT_EQ(kaldro_json_write_arena_bytes(root), 16u + 64 * 24);
+  std::vector<uint8_t> ws(64 * 24);
+  std::vector<char> out(4096);
+  uint64_t len = 0;
+  EXPECT_EQ(kaldro_json_write_ws(root, out.data(), out.size(), &len, ws.data(), ws.size()),
+            KALDRO_ERR_CAPACITY);
 }
 
 }  // namespace
