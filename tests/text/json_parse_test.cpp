@@ -551,7 +551,7 @@ TEST(JsonParse, DifferentialOnChains) {
     model::Value ref;
     uint64_t used = 0;
     model::read(d, UINT64_MAX, ref, &used);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       differential(d, used + 64, tier);
       differential(d, used, tier);
       differential(d, used - 1, tier);

@@ -688,7 +688,7 @@ TEST(JsonWriter, ChainsAgainstTheModel) {
     for (const std::string &p : pieces) text += p;
     (whole ? fine : deep)++;
     std::vector<uint8_t> ws(need + 1);
-    for (int tier : tiers()) {
+    for (int tier : json_tiers()) {
       std::vector<char> out(text.size() + 16, 'Z');
       uint64_t len = 7;
       // One byte short, or no workspace: nothing is written.
