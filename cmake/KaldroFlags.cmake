@@ -23,6 +23,12 @@ endif()
 function(kaldro_target_flags target)
   target_compile_options(${target} PRIVATE ${KALDRO_COMMON_FLAGS} ${KALDRO_WARNINGS}
                          $<$<COMPILE_LANGUAGE:CXX>:${KALDRO_CXX_FLAGS}>)
+  if(KALDRO_FUZZ)
+    # The ignore list is read by the compiler, so an edit to it must rebuild the objects.
+    get_target_property(sources ${target} SOURCES)
+    set_property(SOURCE ${sources} APPEND PROPERTY OBJECT_DEPENDS
+                 ${CMAKE_SOURCE_DIR}/fuzz/coverage-ignore.txt)
+  endif()
 endfunction()
 
 # Instruction-set flags by file-name suffix; only meaningful on x86-64.
