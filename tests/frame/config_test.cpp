@@ -5,10 +5,11 @@
 
 #include <kaldro.h>
 
+#include "temp_file.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,23 +22,6 @@ class Config : public ::testing::Test {
     std::vector<uint64_t> arena(4096);
     return kaldro_config_load_toml(text.data(), text.size(), arena.data(), arena.size() * 8);
   }
-};
-
-class TempFile {
- public:
-  explicit TempFile(const std::string &bytes) {
-    char name[] = "/tmp/kaldro_config_XXXXXX";
-    const int fd = mkstemp(name);
-    EXPECT_GE(fd, 0);
-    close(fd);
-    path_ = name;
-    std::ofstream(path_, std::ios::binary) << bytes;
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  const char *path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
 };
 
 TEST_F(Config, DefaultAndReset) {

@@ -2,6 +2,7 @@
 // the chunk rules of the file reader, and bit-for-bit agreement of every kernel path
 // with a power-iteration model written from the rules.
 #include "linalg_support.h"
+#include "temp_file.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -190,20 +191,6 @@ TEST(LinalgFiedler, ResultIsOrthogonalToTheTrivialVector) {
 
 // Edge files.
 
-struct TempFile {
-  std::string path;
-  explicit TempFile(const std::vector<unsigned char> &bytes) {
-    char name[] = "/tmp/kaldro_linalg_XXXXXX";
-    const int fd = mkstemp(name);
-    path = name;
-    if (!bytes.empty()) {
-      EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    close(fd);
-  }
-  ~TempFile() { unlink(path.c_str()); }
-};
-
 std::vector<unsigned char> records(const Graph &g) {
   std::vector<unsigned char> out(16 * g.src.size());
   for (size_t e = 0; e < g.src.size(); ++e) {
@@ -229,7 +216,7 @@ TEST(LinalgFiedlerFile, PathFileGivesTheInMemoryResult) {
   TempFile f(records(kPath4));
   std::vector<double> out, want;
   ASSERT_EQ(fiedler(kPath4, 100, want), KALDRO_OK);
-  ASSERT_EQ(fiedler_file(4, f.path, 100, out), KALDRO_OK);
+  ASSERT_EQ(fiedler_file(4, f.path(), 100, out), KALDRO_OK);
   EXPECT_SAME_BITS(out, want);
   EXPECT_EQ(out[3], -1.0);
 }
@@ -239,8 +226,8 @@ TEST(LinalgFiedlerFile, StatusOrderAndMalformedFiles) {
   double o[4] = {8, 8, 8, 8}, ws[32];
   TempFile f(records(kPath4));
   EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(4, nullptr, 5, o, ws, 32), KALDRO_ERR_NULL);
-  EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(4, f.path.c_str(), 5, nullptr, ws, 32), KALDRO_ERR_NULL);
-  EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(4, f.path.c_str(), 5, o, nullptr, 32), KALDRO_ERR_NULL);
+  EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(4, f.path(), 5, nullptr, ws, 32), KALDRO_ERR_NULL);
+  EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(4, f.path(), 5, o, nullptr, 32), KALDRO_ERR_NULL);
   EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(4, "/nonexistent/edges", 5, o, ws, 31),
             KALDRO_ERR_INVALID);
   EXPECT_EQ(kaldro_laplacian_fiedler_sparse_file(0, "/nonexistent/edges", 5, o, ws, 0), KALDRO_OK);
@@ -250,14 +237,14 @@ TEST(LinalgFiedlerFile, StatusOrderAndMalformedFiles) {
 
   EXPECT_EQ(fiedler_file(4, "/nonexistent/edges", 5, out), KALDRO_ERR_IO);
   EXPECT_EQ(out, std::vector<double>(4, 0.0));
-  TempFile empty({});
-  EXPECT_EQ(fiedler_file(4, empty.path, 5, out), KALDRO_OK);
+  TempFile empty(std::string{});
+  EXPECT_EQ(fiedler_file(4, empty.path(), 5, out), KALDRO_OK);
   EXPECT_EQ(out, std::vector<double>(4, 0.0));
   TempFile odd(std::vector<unsigned char>(17, 0));
-  EXPECT_EQ(fiedler_file(4, odd.path, 5, out), KALDRO_ERR_INVALID);
+  EXPECT_EQ(fiedler_file(4, odd.path(), 5, out), KALDRO_ERR_INVALID);
   EXPECT_EQ(out, std::vector<double>(4, 0.0));
   TempFile bad(records({4, {0, 1, 4}, {1, 2, 3}, {}}));
-  EXPECT_EQ(fiedler_file(4, bad.path, 5, out), KALDRO_ERR_INVALID);
+  EXPECT_EQ(fiedler_file(4, bad.path(), 5, out), KALDRO_ERR_INVALID);
   EXPECT_EQ(out, std::vector<double>(4, 0.0));
 }
 
@@ -271,14 +258,14 @@ TEST(LinalgFiedlerFile, ChunkBoundaries) {
     std::vector<double> want, out;
     ASSERT_EQ(fiedler(g, 40, want), KALDRO_OK);
     for (const Tier &tier : tiers()) {
-      ASSERT_EQ(fiedler_file(g.n, f.path, 40, out, tier.k), KALDRO_OK);
+      ASSERT_EQ(fiedler_file(g.n, f.path(), 40, out, tier.k), KALDRO_OK);
       EXPECT_SAME_BITS(out, want);
     }
     // A trailing partial record fails at the last chunk, after the full ones.
     auto longer = bytes;
     longer.resize(bytes.size() + 1, 0);
     TempFile g2(longer);
-    EXPECT_EQ(fiedler_file(g.n, g2.path, 40, out), KALDRO_ERR_INVALID);
+    EXPECT_EQ(fiedler_file(g.n, g2.path(), 40, out), KALDRO_ERR_INVALID);
     EXPECT_EQ(out, std::vector<double>(g.n, 0.0));
   }
   // An out-of-range vertex in the second chunk.
@@ -286,7 +273,7 @@ TEST(LinalgFiedlerFile, ChunkBoundaries) {
   g.dst[280] = 16;
   TempFile f(records(g));
   std::vector<double> out;
-  EXPECT_EQ(fiedler_file(16, f.path, 5, out), KALDRO_ERR_INVALID);
+  EXPECT_EQ(fiedler_file(16, f.path(), 5, out), KALDRO_ERR_INVALID);
 }
 
 TEST(LinalgFiedlerFile, ReadFailureIsPassedOn) {

@@ -5,10 +5,11 @@
 
 #include <kaldro.h>
 
+#include "temp_file.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -31,23 +32,6 @@ struct Recorder {
     r->lines.push_back({std::string(line, len), line_no});
     return int(r->lines.size()) - 1 == r->stop_at ? r->stop_value : 0;
   }
-};
-
-class TempFile {
- public:
-  explicit TempFile(const std::string &bytes) {
-    char name[] = "/tmp/kaldro_ndjson_XXXXXX";
-    const int fd = mkstemp(name);
-    EXPECT_GE(fd, 0);
-    close(fd);
-    path_ = name;
-    std::ofstream(path_, std::ios::binary) << bytes;
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  const char *path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
 };
 
 // The rule written out on a whole string: split at line feeds, number every line from 1,
