@@ -66,7 +66,9 @@ for target in "$build"/fuzz/fuzz_*; do
   fi
   elapsed=$(( $(date +%s) - start ))
   [ "$elapsed" -gt 0 ] || elapsed=1
-  done_runs="$(cat "$build/findings/$name.log" "$findings"/fuzz-*.log 2>/dev/null |
+  # With -jobs the main log repeats each job's log as the job ends: count the job logs.
+  done_runs="$(if [ "$jobs" -gt 1 ]; then cat "$findings"/fuzz-*.log
+    else cat "$build/findings/$name.log"; fi 2>/dev/null |
     sed -n 's/^stat::number_of_executed_units: *//p' | awk '{ s += $1 } END { print s + 0 }')"
   line="$name: $done_runs executions in $elapsed s ($(( done_runs / elapsed ))/s, $jobs job(s)), $result"
   echo "$line"
